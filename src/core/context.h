@@ -1,0 +1,123 @@
+#pragma once
+// The process-wide state of the tool, in one object created by main() and by
+// each test. Members keep the documented names of the system.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/history/records.h"
+#include "core/link/serial_port.h"
+#include "core/link/workers.h"
+#include "core/monitor/live_data.h"
+#include "core/platform/clock.h"
+#include "core/platform/guarded.h"
+#include "core/ui/forms.h"
+
+namespace bms {
+
+class DataLog;
+class RecordDelayTimer;
+
+// Creates the port object for a port name (device path or the virtual pack).
+using PortFactory = std::function<std::unique_ptr<SerialPort>(const std::string& name)>;
+
+// One record of ReplyRecords: frame id high, frame id low, eight data bytes.
+using ReplyRecord = std::array<uint8_t, 10>;
+
+// The time of the last clock set, for the production test.
+struct RtcStamp {
+  int32_t Date = 0;     // yyyymmdd
+  int32_t Seconds = 0;  // seconds since midnight
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+};
+
+// Latest charge record found by the last-charge-date reading.
+struct LatestChargeRecord {
+  std::array<uint8_t, 6> date{};  // year-2000, month, day, hour, minute, second
+  uint8_t soc = 0;
+  std::string text;
+  bool found = false;
+};
+
+// The two fixed blocks of the SHU EN handshake (see docs/design.md).
+struct ShuEnableConfig {
+  std::vector<uint8_t> request;      // 22 bytes sent by the host
+  std::vector<uint8_t> acknowledge;  // 23 bytes expected back
+};
+ShuEnableConfig DefaultShuEnableConfig();
+
+// Identity of the running executable: its file name selects the edition.
+struct AppIdentity {
+  std::string exe_name;     // file name without folder (after --edition)
+  std::string app_folder;   // folder of the executable, trailing '/'
+  std::string data_folder;  // where logs and reports go (app_folder or fallback)
+  std::string current_dir;  // where the INI files live, trailing '/'
+  int version_major = 1, version_minor = 0, version_release = 0;
+  bool version_known = true;
+};
+
+class Context {
+ public:
+  Context(Clock& clock, PortFactory factory, bool inline_workers = false);
+  ~Context();
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  Clock& clock;
+  PortFactory port_factory;
+
+  // ---- link (serial port, worker pattern) ----
+  std::mutex link_mu;                    // guards the LinkPort pointer for cancel()
+  std::unique_ptr<SerialPort> LinkPort;  // nullptr or closed object: closed
+  Guarded<std::string> PortName;
+  Guarded<std::string> LinkError;  // why the last open or transfer failed
+  std::atomic<uint8_t> LinkBusy{0};
+  std::atomic<uint8_t> RunFlag{0};
+  std::atomic<uint8_t> CycleDone{0};
+  std::atomic<uint8_t> LogEnabled{0};
+  std::atomic<bool> LinkLost{false};       // the device vanished during this connection
+  std::atomic<bool> MonitorActive{false};  // a polling worker has not finished its end sequence
+  Workers workers;
+  ShuEnableConfig ShuEnable = DefaultShuEnableConfig();
+
+  // ---- protocol records ----
+  Guarded<std::array<ReplyRecord, 8>> ReplyRecords;
+  Guarded<LiveData> Live;  // `LiveData`
+  Guarded<HistoryState> History;
+  Guarded<LatestChargeRecord> LatestCharge;
+  Guarded<RtcStamp> RtcSetStamp;
+  std::atomic<int> CurrentBarcodeMode{-1};
+  Guarded<std::string> TestPlanFile;  // loaded test plan, empty when none
+
+  // ---- application ----
+  AppIdentity app;
+
+  // ---- windows ----
+  std::mutex ui_lock;
+  UiEventSink* ui_sink = nullptr;
+  TFormMain FormMain{ui_lock, ui_sink};
+  TFormConfig FormConfig{ui_lock, ui_sink};
+  TFormEEPROM FormEEPROM{ui_lock, ui_sink};
+  TFormDiagnosisReport FormDiagnosisReport{ui_lock, ui_sink};
+  TPagesDlgFWData PagesDlgFWData{ui_lock, ui_sink};
+  TForm_EEP_PARAMETER Form_EEP_PARAMETER{ui_lock, ui_sink};
+  TForm_ENG_Password Form_ENG_Password{ui_lock, ui_sink};
+  std::vector<Form*> forms() { return {&FormMain, &FormConfig, &FormEEPROM, &FormDiagnosisReport, &PagesDlgFWData, &Form_EEP_PARAMETER, &Form_ENG_Password}; }
+
+  // ---- data log ----
+  std::unique_ptr<DataLog> Log;
+  std::unique_ptr<RecordDelayTimer> TimerRecordDelay;
+
+  // Thread-safe: cancels a blocked read or write of the open port.
+  void CancelLink();
+  // Ends everything that runs: clears RunFlag, wakes sleepers, cancels the
+  // port and waits (real time, bounded) for the workers. Idempotent.
+  bool Shutdown(int64_t timeout_ms = 2000);
+};
+
+}  // namespace bms

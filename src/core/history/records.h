@@ -1,0 +1,45 @@
+#pragma once
+// State of the EEPROM history decoders: the header registers and one record
+// buffer per block. Filled by the decoders that DecodeReply feeds.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace bms {
+
+enum class HistoryBlock { Protect = 0, Lead = 1, Last = 2 };
+
+struct EepromHeader {
+  uint16_t HeaderSize = 0;
+  std::string Id;
+  uint8_t CurrentUnit = 0, VoltageUnit = 0, VoltDiffUnit = 0;
+  uint16_t MaxVoltDiff = 0, WarrantyCycles = 0;
+  uint8_t WarrantyCapacityPercent = 0, WarrantyMonths = 0;
+  std::array<uint8_t, 16> CellTypeBytes{};  // the two chunks as received
+  std::string CellType;
+  uint16_t CycleCount = 0;
+  int32_t TotalChargeCapacity = 0;
+  std::array<uint8_t, 32> BarcodeBytes{};
+  std::string Barcode;
+  // Event totals 0x6300..0x6309 in register order.
+  std::array<uint16_t, 10> EventTotals{};
+  // Flag totals and extremes 0x6400..0x6406 (total, extreme) and 0x6407 (SC total).
+  std::array<int32_t, 7> FlagTotals{};
+  std::array<int32_t, 7> FlagExtremes{};
+  int32_t ScTotal = 0;
+};
+
+struct HistoryRecord {
+  std::array<uint8_t, 32> bytes{};
+  bool checksum_valid = false;
+  bool complete = false;  // chunk 4 arrived since the buffer was cleared
+};
+
+struct HistoryState {
+  EepromHeader header;
+  std::array<HistoryRecord, 3> record;  // by HistoryBlock
+  std::array<uint16_t, 3> count{};      // record counts by HistoryBlock
+  std::array<bool, 3> count_valid{};    // a count reply arrived
+};
+
+}  // namespace bms

@@ -1,0 +1,341 @@
+#pragma once
+// The windows of the tool as view-models: every control by its documented
+// name. Generated lists are kept in one place so the Qt layer can bind by name.
+// Design-time states (captions, ranges, initial enabled/visible) are set in
+// forms.cpp.
+#include "core/ui/control.h"
+
+namespace bms {
+
+ControlKind KindFromName(std::string_view name);
+
+#define BMS_TFORMMAIN_CONTROLS(X)     \
+  X(SpdBtnRUN)                        \
+  X(SpdBtnExit)                       \
+  X(SpdBtnConfigure)                  \
+  X(SpdBtnBusHunt)                    \
+  X(SpdBtnUpgrade)                    \
+  X(Shape_TX)                         \
+  X(Shape_RX)                         \
+  X(StatusBarView)                    \
+  X(PageControl2)                     \
+  X(TabSheetTQ58)                     \
+  X(TabSheetENG)                      \
+  X(TabSheetPQ)                       \
+  X(TabSheetXJ)                       \
+  X(TabSheetWX)                       \
+  X(TabSheetEEP)                      \
+  X(TabSheetXPL)                      \
+  X(TabSheetEVT)                      \
+  X(Edit_HVlot)                       \
+  X(Edit_LVolt)                       \
+  X(Edit_VoltDiff)                    \
+  X(EditOVF)                          \
+  X(EditUVF)                          \
+  X(EditOCF)                          \
+  X(EditSCF)                          \
+  X(EditOTF)                          \
+  X(EditUTF)                          \
+  X(EditT1)                           \
+  X(EditT2)                           \
+  X(EditT3)                           \
+  X(CGaugeT1)                         \
+  X(CGaugeT2)                         \
+  X(Edit1)                            \
+  X(Edit2)                            \
+  X(EditCycleCnt)                     \
+  X(EditRC)                           \
+  X(EditDC)                           \
+  X(EditFCC)                          \
+  X(EditTCC)                          \
+  X(EditPackVolt)                     \
+  X(EditPackCurrent)                  \
+  X(EditASOC)                         \
+  X(EditRSOC)                         \
+  X(CGaugeASOC)                       \
+  X(CGaugeRSOC)                       \
+  X(EditCurrentSign)                  \
+  X(ShapeKeyPress)                    \
+  X(EditFWID)                         \
+  X(EditFWVer)                        \
+  X(EditCellSeries)                   \
+  X(EditCellParallel)                 \
+  X(EditPDSN)                         \
+  X(EditLastChgDate)                  \
+  X(EditLastChgSOC)                   \
+  X(ProgressBarLastChgDate)           \
+  X(CheckBoxLastChgDate)              \
+  X(SpdBtnLastChgDateGet)             \
+  X(GroupBoxLastChgDate)              \
+  X(GroupBoxRTCDisplayOnly)           \
+  X(EditRTCENG)                       \
+  X(LabelRTCENG)                      \
+  X(CheckBox_Shipping_Mode_Read_Only) \
+  X(SpdBtnLITDeepSleep)               \
+  X(EditMaxChgCurrent)                \
+  X(EditMaxChgCounter)                \
+  X(EditMaxChgTemperature)            \
+  X(EditMaxChgCapacitymAh)            \
+  X(EditDsgProtectionCurrent)         \
+  X(EditDsgProtectionDelay)           \
+  X(EditChgProtectionCurrent)         \
+  X(EditChgProtectionDelay)           \
+  X(SpdBtnSNSet)                      \
+  X(SpdBtnSNGet)                      \
+  X(SpdBtnSleep)                      \
+  X(SpdBtnDeepSleep)                  \
+  X(GroupBoxShippingMode)             \
+  X(CheckBoxSippingMode)              \
+  X(SpdBtnShippingModeSet)            \
+  X(SpdBtnShippingModeGet)            \
+  X(CheckBox_GatewayMode)             \
+  X(SpeedButton_GatewayMode)          \
+  X(CheckBox_MOSFETSW)                \
+  X(SpeedButton_MOSFETSW)             \
+  X(SpdBtnRTCSet)                     \
+  X(SpdBtnRTCGet)                     \
+  X(EditRTC)                          \
+  X(SpdBtnEEPROMEraseSet)             \
+  X(CheckBoxEEPROMErase)              \
+  X(LabelEPPEraseStatus)              \
+  X(SpdBtnEraseMCUIntTCC)             \
+  X(SpdBtnEraseMCUIntEEP)             \
+  X(LabelEraseTCCStatus)              \
+  X(LabelEraseEEPStatus)              \
+  X(RadioGroupBarcodeSelect)          \
+  X(CheckBoxBarCodeAutoSet)           \
+  X(EditBarCode32)                    \
+  X(BitBtnBarCodeRead)                \
+  X(BitBtnBarCodeWrite)               \
+  X(Edit_ENG_FW_Version)              \
+  X(CheckBox_T1T2_Enabled)            \
+  X(CheckBox_SHU_EN)                  \
+  X(GroupBoxTDC)                      \
+  X(EditTDC)                          \
+  X(BitBtnRWAll)                      \
+  X(BitBtnRWCancel)                   \
+  X(CheckBoxCellRAllWrite)            \
+  X(CheckBoxCellRAllRead)             \
+  X(BitBtnCellRPrarmLoad)             \
+  X(BitBtnRCellmOmhAdjust)            \
+  X(BitBtnWCellmOmhAdjust)            \
+  X(BitBtnFWDataRead)                 \
+  X(SpdBtnOZEEPRead)                  \
+  X(Button_EEP_Parameter)             \
+  X(EditWriteLogBarcode)              \
+  X(CSpinEditRecordDelay)             \
+  X(TimerRecordDelayCnt)              \
+  X(CheckBoxVCellNoAdjust)            \
+  X(EditVCellMaxNoAdjust)             \
+  X(EditVCellMinNoAdjust)             \
+  X(EditVCellBalanceNoAdjust)         \
+  X(BitBtnSafeInfoRead)               \
+  X(BitBtnPrintReportRead)            \
+  X(BitBtnPrint)                      \
+  X(ProgressBarEEPRead)               \
+  X(SpdBtnEVTTest)                    \
+  X(BitBtnEVTEEPRead)                 \
+  X(BitBtnEVTDIARead)                 \
+  X(EditEVTBarcode)                   \
+  X(OpenDialog_PCM_INI)               \
+  X(EditVCell1)                       \
+  X(EditVCell2)                       \
+  X(EditVCell3)                       \
+  X(EditVCell4)                       \
+  X(EditVCell5)                       \
+  X(EditVCell6)                       \
+  X(EditVCell7)                       \
+  X(EditVCell8)                       \
+  X(EditVCell9)                       \
+  X(EditVCell10)                      \
+  X(EditVCell11)                      \
+  X(EditVCell12)                      \
+  X(EditVCell13)                      \
+  X(EditVCell14)                      \
+  X(CGaugeVCell1)                     \
+  X(CGaugeVCell2)                     \
+  X(CGaugeVCell3)                     \
+  X(CGaugeVCell4)                     \
+  X(CGaugeVCell5)                     \
+  X(CGaugeVCell6)                     \
+  X(CGaugeVCell7)                     \
+  X(CGaugeVCell8)                     \
+  X(CGaugeVCell9)                     \
+  X(CGaugeVCell10)                    \
+  X(CGaugeVCell11)                    \
+  X(CGaugeVCell12)                    \
+  X(CGaugeVCell13)                    \
+  X(CGaugeVCell14)                    \
+  X(GroupBoxVCell1)                   \
+  X(GroupBoxVCell2)                   \
+  X(GroupBoxVCell3)                   \
+  X(GroupBoxVCell4)                   \
+  X(GroupBoxVCell5)                   \
+  X(GroupBoxVCell6)                   \
+  X(GroupBoxVCell7)                   \
+  X(GroupBoxVCell8)                   \
+  X(GroupBoxVCell9)                   \
+  X(GroupBoxVCell10)                  \
+  X(GroupBoxVCell11)                  \
+  X(GroupBoxVCell12)                  \
+  X(GroupBoxVCell13)                  \
+  X(GroupBoxVCell14)                  \
+  X(EditCellR1)                       \
+  X(EditCellR2)                       \
+  X(EditCellR3)                       \
+  X(EditCellR4)                       \
+  X(EditCellR5)                       \
+  X(EditCellR6)                       \
+  X(EditCellR7)                       \
+  X(EditCellR8)                       \
+  X(EditCellR9)                       \
+  X(EditCellR10)                      \
+  X(EditCellR11)                      \
+  X(EditCellR12)                      \
+  X(EditCellR13)                      \
+  X(CheckBoxCellR1RW)                 \
+  X(CheckBoxCellR2RW)                 \
+  X(CheckBoxCellR3RW)                 \
+  X(CheckBoxCellR4RW)                 \
+  X(CheckBoxCellR5RW)                 \
+  X(CheckBoxCellR6RW)                 \
+  X(CheckBoxCellR7RW)                 \
+  X(CheckBoxCellR8RW)                 \
+  X(CheckBoxCellR9RW)                 \
+  X(CheckBoxCellR10RW)                \
+  X(CheckBoxCellR11RW)                \
+  X(CheckBoxCellR12RW)                \
+  X(CheckBoxCellR13RW)                \
+  X(EditVCell1NoAdjust)               \
+  X(EditVCell2NoAdjust)               \
+  X(EditVCell3NoAdjust)               \
+  X(EditVCell4NoAdjust)               \
+  X(EditVCell5NoAdjust)               \
+  X(EditVCell6NoAdjust)               \
+  X(EditVCell7NoAdjust)               \
+  X(EditVCell8NoAdjust)               \
+  X(EditVCell9NoAdjust)               \
+  X(EditVCell10NoAdjust)              \
+  X(EditVCell11NoAdjust)              \
+  X(EditVCell12NoAdjust)              \
+  X(EditVCell13NoAdjust)              \
+  X(EditVCell14NoAdjust)
+
+#define BMS_TFORMCONFIG_CONTROLS(X) \
+  X(Label1)                         \
+  X(CobBoxInterfaceName)            \
+  X(SpdBtnSCAN)                     \
+  X(CGaugeProgress)                 \
+  X(LbInterfaceName)                \
+  X(SpdBtnYES)                      \
+  X(SpdBtnCANCEL)                   \
+  X(CheckBoxLogFileSave)            \
+  X(Label2)                         \
+  X(Label3)                         \
+  X(ComboBoxBaudRate)
+
+#define BMS_TFORMEEPROM_CONTROLS(X) \
+  X(BitBtnEEPBlockChoiceRead)       \
+  X(BitBtnEEPRange)                 \
+  X(BitBtnEEPPreView)               \
+  X(MemoEEPHeader)                  \
+  X(MemoEEPProtect)                 \
+  X(MemoEEPNormalLEAD)              \
+  X(MemoEEPNormalLAST)
+
+#define BMS_TFORMDIAGNOSISREPORT_CONTROLS(X) X(Label_FstFullChgDate)
+
+#define BMS_TPAGESDLGFWDATA_CONTROLS(X) \
+  X(EditCOTEvent)                       \
+  X(EditCOTRelease)                     \
+  X(EditCOTEvtDly)                      \
+  X(EditCOTRlsDly)                      \
+  X(EditCUTEvent)                       \
+  X(EditCUTRelease)                     \
+  X(EditCUTEvtDly)                      \
+  X(EditCUTRlsDly)                      \
+  X(EditDOTEvent)                       \
+  X(EditDOTRelease)                     \
+  X(EditDOTEvtDly)                      \
+  X(EditDOTRlsDly)                      \
+  X(EditDUTEvent)                       \
+  X(EditDUTRelease)                     \
+  X(EditDUTEvtDly)                      \
+  X(EditDUTRlsDly)                      \
+  X(EditCOCEvent)                       \
+  X(EditCOCRelease)                     \
+  X(EditCOCEvtDly)                      \
+  X(EditCOCRlsDly)                      \
+  X(EditDOCEvent)                       \
+  X(EditDOCRelease)                     \
+  X(EditDOCEvtDly)                      \
+  X(EditDOCRlsDly)                      \
+  X(EditSWOVSet)                        \
+  X(EditSWOVClear)                      \
+  X(EditSWOVDelay)                      \
+  X(EditSWOVRelease)                    \
+  X(EditSWUVSet)                        \
+  X(EditSWUVClear)                      \
+  X(EditSWUVDelay)                      \
+  X(EditSWUVRelease)
+
+#define BMS_TFORM_ENG_PASSWORD_CONTROLS(X) \
+  X(Label_Password)                        \
+  X(Edit_ENG_Password)                     \
+  X(BitBtn_Yes)                            \
+  X(BitBtn_No)
+
+#define BMS_TFORM_EEP_PARAMETER_CONTROLS(X) /* none yet */
+
+#define BMS_DECLARE_CONTROL(n) Control n{*this, #n, KindFromName(#n)};
+
+class TFormMain : public Form {
+ public:
+  TFormMain(std::mutex& lock, UiEventSink*& sink);
+  BMS_TFORMMAIN_CONTROLS(BMS_DECLARE_CONTROL)
+  // Numbered controls, index 1..14 (13 for resistances); index 0 unused.
+  Control* EditVCellN[15] = {};
+  Control* CGaugeVCellN[15] = {};
+  Control* GroupBoxVCellN[15] = {};
+  Control* EditVCellNoAdjustN[15] = {};
+  Control* EditCellRN[14] = {};
+  Control* CheckBoxCellRRWN[14] = {};
+};
+
+class TFormConfig : public Form {
+ public:
+  TFormConfig(std::mutex& lock, UiEventSink*& sink);
+  BMS_TFORMCONFIG_CONTROLS(BMS_DECLARE_CONTROL)
+};
+
+class TFormEEPROM : public Form {
+ public:
+  TFormEEPROM(std::mutex& lock, UiEventSink*& sink);
+  BMS_TFORMEEPROM_CONTROLS(BMS_DECLARE_CONTROL)
+};
+
+class TFormDiagnosisReport : public Form {
+ public:
+  TFormDiagnosisReport(std::mutex& lock, UiEventSink*& sink);
+  BMS_TFORMDIAGNOSISREPORT_CONTROLS(BMS_DECLARE_CONTROL)
+};
+
+class TPagesDlgFWData : public Form {
+ public:
+  TPagesDlgFWData(std::mutex& lock, UiEventSink*& sink);
+  BMS_TPAGESDLGFWDATA_CONTROLS(BMS_DECLARE_CONTROL)
+};
+
+class TForm_ENG_Password : public Form {
+ public:
+  TForm_ENG_Password(std::mutex& lock, UiEventSink*& sink);
+  BMS_TFORM_ENG_PASSWORD_CONTROLS(BMS_DECLARE_CONTROL)
+};
+
+class TForm_EEP_PARAMETER : public Form {
+ public:
+  TForm_EEP_PARAMETER(std::mutex& lock, UiEventSink*& sink);
+  BMS_TFORM_EEP_PARAMETER_CONTROLS(BMS_DECLARE_CONTROL)
+};
+
+}  // namespace bms

@@ -1,0 +1,3 @@
+namespace bms::sim {
+int placeholder = 0;
+}
