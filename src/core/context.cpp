@@ -20,6 +20,9 @@ Context::Context(Clock& c, PortFactory factory, bool inline_workers) : clock(c),
   app.app_folder = "./";
   app.data_folder = "./";
   app.current_dir = "./";
+  Log = std::make_unique<DataLog>();
+  TimerRecordDelay = std::make_unique<RecordDelayTimer>(clock);
+  TimerRecordDelay->on_timer = [this] { TimerRecordDelayCntTimer(*this); };
 }
 
 Context::~Context() { Shutdown(); }

@@ -59,6 +59,7 @@ struct AppIdentity {
   std::string current_dir;  // where the INI files live, trailing '/'
   int version_major = 1, version_minor = 0, version_release = 0;
   bool version_known = true;
+  bool simulate = false;  // the built-in virtual pack is offered as a port
 };
 
 class Context {
@@ -112,6 +113,13 @@ class Context {
   // ---- data log ----
   std::unique_ptr<DataLog> Log;
   std::unique_ptr<RecordDelayTimer> TimerRecordDelay;
+
+  // ---- front-end hooks ----
+  // Set by the front end: ends the application (EXIT, main window closed).
+  std::function<void()> QuitApplication;
+  // Called by the polling loops at the end of every cycle; true when the
+  // cycle completed (valid status block and its register reads ran through).
+  std::function<void(bool completed)> MonitorCycleHook;
 
   // Thread-safe: cancels a blocked read or write of the open port.
   void CancelLink();

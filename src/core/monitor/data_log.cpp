@@ -143,3 +143,185 @@ void RecordDelayTimer::thread_main(uint64_t gen) {
 }
 
 }  // namespace bms
+
+// ---- the data log of monitoring ----
+
+#include <cstdio>
+
+#include "core/commands/identity.h"
+#include "core/context.h"
+#include "core/link/frame.h"
+#include "core/link/link_port.h"
+#include "core/platform/files.h"
+#include "core/shell/editions.h"
+
+namespace bms {
+
+namespace {
+
+const char* const kColumns[] = {"Date, ",
+                                "Time, ",
+                                "Barcode, ",
+                                "Shipping Mode, ",
+                                "PName, ",
+                                "PVer, ",
+                                "PSN, ",
+                                "Pack Volt(mV), ",
+                                "Current (mA), ",
+                                "Cell Series, ",
+                                "Cell Parallel, ",
+                                "Design Capacity, ",
+                                "Full Charge Capacity, ",
+                                "Remain Capacity, ",
+                                "Total Charge Capacity, ",
+                                "Cycle Cnt, ",
+                                "PSOH, ",
+                                "RSOC, ",
+                                "T1 Degree C, ",
+                                "T2 Degree C, ",
+                                "Chg/Dag, ",
+                                "OV Flag, ",
+                                "UV Flag, ",
+                                "OC Flag, ",
+                                "SC  Flag, ",
+                                "OT Flag, ",
+                                "UT Flag, ",
+                                "Max VCell, ",
+                                "Min VCell, ",
+                                "Cell Balance, ",
+                                "VCell1, ",
+                                "VCell2, ",
+                                "VCell3, ",
+                                "VCell4, ",
+                                "VCell5, ",
+                                "VCell6, ",
+                                "VCell7, ",
+                                "VCell8, ",
+                                "VCell9, ",
+                                "VCell10, ",
+                                "VCell11, ",
+                                "VCell12, ",
+                                "VCell13, ",
+                                "VCell14, "};
+
+bool PrintableBarcode(const std::string& s, bool reject_empty_or_zero) {
+  if (reject_empty_or_zero && (s.empty() || s == "0")) return false;
+  for (unsigned char c : s)
+    if (c < 0x20 || c > 0x7E) return false;
+  return true;
+}
+
+// Reads one barcode storage for the log name: up to 3 attempts, page by page.
+void ReadLogBarcodeStorage(Context& ctx, uint16_t address, uint16_t pages) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    PurgeLink(ctx, kPurgeAll);
+    bool ok = true;
+    for (uint16_t page = 1; page <= pages && ok; ++page) {
+      SendRequest(ctx, address, page);
+      ctx.clock.sleep_ms(100);
+      ok = AwaitEchoDecode(ctx, address, page);
+      ctx.clock.sleep_ms(10);
+      if (ok && page < pages && pages == 4) ctx.clock.sleep_ms(90);
+    }
+    if (ok) return;
+    ctx.clock.sleep_ms(100);
+  }
+}
+
+void ReadLogBarcode(Context& ctx) {
+  struct Storage {
+    uint16_t address, pages;
+    bool reject_empty_or_zero;
+  };
+  for (const Storage& s : {Storage{0x6207, 4, true}, Storage{0x200A, 4, true}, Storage{0x2008, 2, false}}) {
+    ctx.FormMain.EditBarCode32.set_text("");
+    ReadLogBarcodeStorage(ctx, s.address, s.pages);
+    if (PrintableBarcode(ctx.FormMain.EditBarCode32.text(), s.reject_empty_or_zero)) return;
+  }
+}
+
+}  // namespace
+
+std::string DataLogHeader(bool pq) {
+  std::string h;
+  if (pq) {
+    h = std::string(kColumns[0]) + kColumns[1] + "RTC, ";
+    for (size_t i = 2; i <= 42; ++i) h += kColumns[i];
+  } else {
+    for (const char* c : kColumns) h += c;
+  }
+  return h + "\r\n";
+}
+
+std::string DataLogRow(Context& ctx) {
+  TFormMain& m = ctx.FormMain;
+  const LocalTime now = ctx.clock.local_now();
+  std::string row = FormatLocalTime(now, "yyyy-mm-dd") + ", " + FormatLocalTime(now, "hh:nn:ss") + ".";
+  char ms[8];
+  std::snprintf(ms, sizeof ms, "%03d", now.millisecond);
+  row += ms;
+  row += ", ";
+  auto add = [&row](const std::string& field) { row += field + ","; };
+  add(m.EditBarCode32.text());
+  add(m.CheckBoxSippingMode.checked() ? "1" : "0");
+  add(m.EditFWID.text());
+  add(m.EditFWVer.text());
+  add(m.EditPDSN.empty() ? "null" : m.EditPDSN.text());
+  for (Control* c : {&m.EditPackVolt, &m.EditPackCurrent, &m.EditCellSeries, &m.EditCellParallel, &m.EditDC, &m.EditFCC, &m.EditRC, &m.EditTCC, &m.EditCycleCnt, &m.EditASOC,
+                     &m.EditRSOC, &m.EditT1, &m.EditT2, &m.EditCurrentSign})
+    add(c->text());
+  for (Control* f : {&m.EditOVF, &m.EditUVF, &m.EditOCF, &m.EditSCF, &m.EditOTF, &m.EditUTF}) add(f->color() == kRed ? "1" : "0");
+  for (Control* c : {&m.Edit_HVlot, &m.Edit_LVolt, &m.Edit_VoltDiff}) add(c->text());
+  for (int i = 1; i <= 9; ++i) add(m.EditVCellN[i]->text());
+  for (int i = 10; i <= 14; ++i) add(m.EditVCellN[i]->empty() ? "null" : m.EditVCellN[i]->text());
+  return row + "\r\n";
+}
+
+bool OpenDataLog(Context& ctx, bool pq) {
+  TFormMain& m = ctx.FormMain;
+  const std::string folder = ctx.app.data_folder + "Log_Record/";
+  std::string why;
+  const bool folder_ok = MakeDirectories(folder, &why);
+  const std::string start = FormatLocalTime(ctx.clock.local_now(), "yyyymmdd_hhnnss");
+  if (!pq && ExeNameStartsWith(ctx, "TQ58_EVT") && !m.EditEVTBarcode.empty()) {
+    m.EditWriteLogBarcode.set_text(m.EditEVTBarcode.text());
+  } else if (!pq && ExeNameStartsWith(ctx, "TQ58_ENG")) {
+    ReadLogBarcode(ctx);
+    m.EditWriteLogBarcode.set_text(m.EditBarCode32.text());
+  }
+  const std::string barcode = m.EditWriteLogBarcode.text();
+  const std::string name = "TQ_" + (barcode.empty() ? std::string("NULL") : SanitizeFileNamePart(barcode)) + "_" + start;
+  const std::string path = folder + name + "_log_1.csv";
+  if (!folder_ok) {
+    SetStatusPanel(ctx, 2, "  Log not written: " + why);
+    return false;
+  }
+  if (!ctx.Log->open(path) || !ctx.Log->append(DataLogHeader(pq))) {
+    SetStatusPanel(ctx, 2, "  Log not written: " + ctx.Log->error());
+    ctx.Log->close();
+    return false;
+  }
+  return true;
+}
+
+void WriteDataLogRow(Context& ctx) {
+  if (!ctx.Log->is_open()) return;
+  if (!ctx.Log->append(DataLogRow(ctx))) SetStatusPanel(ctx, 2, "  Log write failed: " + ctx.Log->error());
+}
+
+void CloseDataLog(Context& ctx) { ctx.Log->close(); }
+
+void TimerRecordDelayCntTimer(Context& ctx) {
+  if (!ctx.RunFlag.load()) {
+    ctx.TimerRecordDelay->stop();
+    ctx.FormMain.TimerRecordDelayCnt.set_enabled(false);
+  }
+  WriteDataLogRow(ctx);
+}
+
+void CSpinEditRecordDelayChange(Context& ctx) {
+  const int seconds = ctx.FormMain.CSpinEditRecordDelay.int_value(1);
+  ctx.TimerRecordDelay->set_interval_ms(static_cast<int64_t>(seconds < 1 ? 1 : seconds) * 1000);
+}
+
+}  // namespace bms

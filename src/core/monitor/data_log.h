@@ -60,3 +60,21 @@ class RecordDelayTimer {
 };
 
 }  // namespace bms
+
+namespace bms {
+
+// Header line of the data log (the PQ editions name a clock column).
+std::string DataLogHeader(bool pq);
+// One row from the texts the display shows, CR LF included.
+std::string DataLogRow(Context& ctx);
+// Opens the log of this run under <data folder>/Log_Record/. On failure
+// polling goes on and status panel 2 says why.
+bool OpenDataLog(Context& ctx, bool pq);
+// Appends one row when a log is open; a failed write is reported in status
+// panel 2.
+void WriteDataLogRow(Context& ctx);
+void CloseDataLog(Context& ctx);
+void TimerRecordDelayCntTimer(Context& ctx);
+void CSpinEditRecordDelayChange(Context& ctx);
+
+}  // namespace bms

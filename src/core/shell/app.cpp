@@ -1,10 +1,74 @@
 #include "core/shell/app.h"
 
+#include <unistd.h>
+
+#include <climits>
+
+#include "core/commands/commands.h"
+#include "core/monitor/data_log.h"
+#include "core/monitor/live_display.h"
+#include "core/platform/files.h"
+#include "core/shell/connection_dialog.h"
+#include "core/shell/main_window.h"
+#include "core/shell/password_dialog.h"
+#include "core/version.h"
+
 namespace bms {
 
-void InitAppIdentity(Context&, const StartOptions&) {}
-void CreateApplication(Context&) {}
-void ShowMainWindow(Context&) {}
+namespace {
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty()) return "./";
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string CurrentDirectory() {
+  char buf[PATH_MAX];
+  if (::getcwd(buf, sizeof buf) == nullptr) return "./";
+  return WithSlash(buf);
+}
+
+}  // namespace
+
+void InitAppIdentity(Context& ctx, const StartOptions& opts) {
+  AppIdentity& app = ctx.app;
+  const std::string& argv0 = opts.argv0;
+  const size_t slash = argv0.rfind('/');
+  const std::string base = slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
+  app.exe_name = opts.edition + base;
+  if (slash != std::string::npos) {
+    std::string folder = argv0.substr(0, slash + 1);
+    if (folder.front() != '/') folder = CurrentDirectory() + folder;
+    app.app_folder = folder;
+  } else {
+    app.app_folder = WithSlash(ExecutableFolder(argv0));
+  }
+  app.current_dir = CurrentDirectory();
+  app.data_folder = opts.data_dir.empty() ? WithSlash(ChooseDataFolder(app.app_folder)) : WithSlash(opts.data_dir);
+  app.version_major = BMS_VERSION_MAJOR;
+  app.version_minor = BMS_VERSION_MINOR;
+  app.version_release = BMS_VERSION_PATCH;
+  app.version_known = true;
+  app.simulate = opts.simulate;
+}
+
+void CreateApplication(Context& ctx) {
+  WireMainWindow(ctx);
+  WireConnectionDialog(ctx);
+  WirePasswordDialog(ctx);
+  WireLiveDisplayHandlers(ctx);
+  WireCommandHandlers(ctx);
+  FormCreate(ctx);
+  ConfigFormCreate(ctx);
+}
+
+void ShowMainWindow(Context& ctx) {
+  FormShow(ctx);
+  // With the built-in pack, the connection dialog opens ready to confirm.
+  if (ctx.app.simulate) ctx.FormConfig.self.set_visible(true);
+}
+
 void ExitApplication(Context& ctx) { ctx.Shutdown(); }
 
 }  // namespace bms

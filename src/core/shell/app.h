@@ -8,10 +8,10 @@
 namespace bms {
 
 struct StartOptions {
-  std::string argv0;         // as the program was started (symlinks work)
-  std::string edition;       // --edition PREFIX (empty: from the file name)
-  std::string data_dir;      // --data-dir DIR (empty: beside the executable)
-  bool simulate = false;     // --simulate: the built-in virtual pack is listed and chosen
+  std::string argv0;      // as the program was started (symlinks work)
+  std::string edition;    // --edition PREFIX (empty: from the file name)
+  std::string data_dir;   // --data-dir DIR (empty: beside the executable)
+  bool simulate = false;  // --simulate: the built-in virtual pack is listed and chosen
 };
 
 // Fills ctx.app: the file name that selects the edition, the folders and
