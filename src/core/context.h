@@ -56,6 +56,7 @@ struct AppIdentity {
   std::string exe_name;     // file name without folder (after --edition)
   std::string app_folder;   // folder of the executable, trailing '/'
   std::string data_folder;  // where logs and reports go (app_folder or fallback)
+  std::string data_folder_note;  // why data_folder is not the app folder, for the operator
   std::string current_dir;  // where the INI files live, trailing '/'
   int version_major = 1, version_minor = 0, version_release = 0;
   bool version_known = true;

@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "core/commands/commands.h"
+#include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
 #include "core/platform/files.h"
@@ -45,7 +46,13 @@ void InitAppIdentity(Context& ctx, const StartOptions& opts) {
     app.app_folder = WithSlash(ExecutableFolder(argv0));
   }
   app.current_dir = CurrentDirectory();
-  app.data_folder = opts.data_dir.empty() ? WithSlash(ChooseDataFolder(app.app_folder)) : WithSlash(opts.data_dir);
+  if (opts.data_dir.empty()) {
+    const DataFolderChoice choice = ChooseDataFolderReport(app.app_folder);
+    app.data_folder = WithSlash(choice.folder);
+    app.data_folder_note = choice.note;
+  } else {
+    app.data_folder = WithSlash(opts.data_dir);
+  }
   app.version_major = BMS_VERSION_MAJOR;
   app.version_minor = BMS_VERSION_MINOR;
   app.version_release = BMS_VERSION_PATCH;
@@ -61,6 +68,7 @@ void CreateApplication(Context& ctx) {
   WireCommandHandlers(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
+  if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);
 }
 
 void ShowMainWindow(Context& ctx) {

@@ -152,6 +152,15 @@ TFormMain::TFormMain(std::mutex& lock, UiEventSink*& sink) : Form("FormMain", lo
   GroupBoxShippingMode.set_text("Shipping Mode");
   ProgressBarEEPRead.set_range(0, 100);
   ProgressBarLastChgDate.set_range(0, 100);
+  // Captions of the groups and boxes that have no other design text.
+  Caption(GroupBoxLastChgDate, "Last Charge");
+  Caption(GroupBoxTDC, "Total Discharge Capacity");
+  Caption(LabelRTCENG, "RTC");
+  for (int i = 1; i <= 13; ++i) Caption(*CheckBoxCellRRWN[i], "RW");
+  Caption(CheckBoxCellRAllRead, "CellRAllRead");
+  Caption(CheckBoxCellRAllWrite, "CellRAllWrite");
+  CheckBoxCellRAllRead.set_visible(false);
+  CheckBoxCellRAllWrite.set_visible(false);
 }
 
 TFormConfig::TFormConfig(std::mutex& lock, UiEventSink*& sink) : Form("FormConfig", lock, sink) {
@@ -171,13 +180,24 @@ TFormConfig::TFormConfig(std::mutex& lock, UiEventSink*& sink) : Form("FormConfi
 }
 
 TFormEEPROM::TFormEEPROM(std::mutex& lock, UiEventSink*& sink) : Form("FormEEPROM", lock, sink) {
+  self.set_text("EEPROM Warantty informatiion");
   self.set_visible(false);
   MemoEEPHeader.set_text("EEPROM Header Block");
+  MemoEEPProtect.set_text("EEPROM Protect Block");
+  MemoEEPNormalLEAD.set_text("EEPROM Normal LEAD Block");
+  MemoEEPNormalLAST.set_text("EEPROM Normal LAST Block");
+  Caption(BitBtnEEPBlockChoiceRead, "Read");
+  Caption(BitBtnEEPPreView, "PreView");
+  Button(BitBtnEEPRange, "Read", false);
 }
 
-TFormDiagnosisReport::TFormDiagnosisReport(std::mutex& lock, UiEventSink*& sink) : Form("FormDiagnosisReport", lock, sink) { self.set_visible(false); }
+TFormDiagnosisReport::TFormDiagnosisReport(std::mutex& lock, UiEventSink*& sink) : Form("FormDiagnosisReport", lock, sink) {
+  self.set_text("Diagnosis Report");
+  self.set_visible(false);
+}
 
 TPagesDlgFWData::TPagesDlgFWData(std::mutex& lock, UiEventSink*& sink) : Form("PagesDlgFWData", lock, sink) {
+  self.set_text("FW Data");
   self.set_visible(false);
   for (Control* c : controls()) c->set_text("0");
 }
@@ -191,6 +211,9 @@ TForm_ENG_Password::TForm_ENG_Password(std::mutex& lock, UiEventSink*& sink) : F
   Caption(BitBtn_No, "No");
 }
 
-TForm_EEP_PARAMETER::TForm_EEP_PARAMETER(std::mutex& lock, UiEventSink*& sink) : Form("Form_EEP_PARAMETER", lock, sink) { self.set_visible(false); }
+TForm_EEP_PARAMETER::TForm_EEP_PARAMETER(std::mutex& lock, UiEventSink*& sink) : Form("Form_EEP_PARAMETER", lock, sink) {
+  self.set_text("EEP Parameter");
+  self.set_visible(false);
+}
 
 }  // namespace bms

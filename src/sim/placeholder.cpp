@@ -1,3 +1,0 @@
-namespace bms::sim {
-int placeholder = 0;
-}

@@ -1,0 +1,95 @@
+#pragma once
+// The in-process serial port wired to a VirtualPack. It keeps the link's
+// time-outs in the port's Clock: with a VirtualClock a read moves the virtual
+// time to the instant it returns, with a real clock it waits in real time.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/link/serial_port.h"
+#include "core/platform/clock.h"
+#include "sim/virtual_pack.h"
+#include "sim/wire_log.h"
+
+namespace bms::sim {
+
+// The port name under which the built-in virtual pack is listed.
+inline constexpr const char* kVirtualPortName = "VirtualPack";
+
+class SimPort final : public SerialPort {
+ public:
+  // log may be null. The clock is normally the pack's own.
+  SimPort(VirtualPack& pack, Clock& clock, WireLog* log);
+  SimPort(VirtualPack& pack, WireLog* log) : SimPort(pack, pack.clock(), log) {}
+  ~SimPort() override;
+  SimPort(const SimPort&) = delete;
+  SimPort& operator=(const SimPort&) = delete;
+
+  bool open(const std::string& path) override;
+  void close() override;
+  bool is_open() const override;
+
+  bool get_line(LineSettings& out) override;
+  bool set_line(const LineSettings& in) override;
+  bool set_queue_sizes(size_t in, size_t out) override;
+  bool set_timeouts(const PortTimeouts& t) override;
+
+  // Returns when n bytes have arrived, read_interval after the last byte
+  // when the next one is later than that, or read_total(n) after the start,
+  // whichever comes first. Bytes that arrived before the call count at once.
+  bool read(uint8_t* buf, size_t n, size_t* got) override;
+  // Puts the bytes on the line at once (the call does not wait for them) and
+  // queues the pack's answer with each byte's arrival time.
+  bool write(const uint8_t* buf, size_t n, size_t* written) override;
+  // Receive clear drops the bytes that have arrived; bytes still on the
+  // line arrive later. Transmit purges have nothing to do.
+  bool purge(unsigned flags) override;
+  bool bytes_waiting(size_t* n) override;
+  void cancel() override;
+
+  PortError error() const override;
+  std::string error_text() const override;
+
+  PortTimeouts timeouts() const;
+  LineSettings line() const;
+
+ private:
+  struct InByte {
+    int64_t at_us;
+    uint8_t value;
+  };
+  struct Plan {
+    int64_t end_us = 0;
+    size_t count = 0;
+    bool gone = false;
+  };
+
+  int64_t now_us() const { return clock_.now_ms() * 1000; }
+  Plan plan_read(int64_t t0_us, size_t n) const;
+  bool usable();  // open, not cancelled, not unplugged; mu_ held
+  bool unplugged_now() const;
+  bool fail(PortError e, const std::string& text);
+
+  VirtualPack& pack_;
+  Clock& clock_;
+  WireLog* log_;
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  bool open_ = false;
+  bool cancelled_ = false;
+  std::string name_;
+  LineSettings line_;
+  PortTimeouts timeouts_;
+  std::deque<InByte> in_;
+  int64_t host_line_free_us_ = 0;
+  PortError error_ = PortError::None;
+  std::string error_text_;
+};
+
+// Texts of the port errors, the same an operator sees for a real device.
+std::string PortErrorText(PortError e, const std::string& name);
+
+}  // namespace bms::sim
