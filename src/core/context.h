@@ -16,6 +16,7 @@
 #include "core/monitor/live_data.h"
 #include "core/platform/clock.h"
 #include "core/platform/guarded.h"
+#include "core/platform/port_scan.h"
 #include "core/ui/forms.h"
 
 namespace bms {
@@ -114,6 +115,9 @@ class Context {
   // ---- data log ----
   std::unique_ptr<DataLog> Log;
   std::unique_ptr<RecordDelayTimer> TimerRecordDelay;
+
+  // The serial-device list the connection dialog scans (sysfs by default).
+  std::function<std::vector<SerialDeviceEntry>()> SerialDeviceList = [] { return ListSerialDevices(); };
 
   // ---- front-end hooks ----
   // Set by the front end: ends the application (EXIT, main window closed).

@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kVirtualPackName = "VirtualPack";
 
 std::vector<SerialDeviceEntry> DeviceList(Context& ctx) {
-  std::vector<SerialDeviceEntry> list = ListSerialDevices();
+  std::vector<SerialDeviceEntry> list = ctx.SerialDeviceList ? ctx.SerialDeviceList() : std::vector<SerialDeviceEntry>{};
   if (ctx.app.simulate) {
     SerialDeviceEntry sim;
     sim.path = kVirtualPackName;

@@ -97,12 +97,15 @@ void Control::set_checked(bool on) {
 void Control::set_item_index(int i) {
   {
     std::lock_guard<std::mutex> guard(form_.lock_);
-    if (item_index_ == i) return;
-    item_index_ = i;
-    if (kind_ == ControlKind::ComboBox && i >= 0 && static_cast<size_t>(i) < items_.size()) {
+    // Selecting an item of a drop-down list also shows its text, even when
+    // the index does not change.
+    const bool combo_item = kind_ == ControlKind::ComboBox && i >= 0 && static_cast<size_t>(i) < items_.size();
+    if (combo_item && text_ != items_[static_cast<size_t>(i)]) {
       text_ = items_[static_cast<size_t>(i)];
       post(Prop::Text, text_);
     }
+    if (item_index_ == i) return;
+    item_index_ = i;
     post(Prop::ItemIndex, i);
   }
   if (on_click) on_click();
