@@ -31,7 +31,7 @@ const char kUsage[] =
     "  --baud 9600|19200 line speed used to pace the answers until the host sets\n"
     "                    one (default 19200)\n"
     "  --latency-ms N    time from the end of a request to the answer (default 3)\n"
-    "  --fault SPEC      inject a fault; may be repeated. SPEC is 'silent' or\n"
+    "  --fault RULE      inject a fault; may be repeated. RULE is 'silent' or\n"
     "                    TARGET[:TRIGGER]:ACTION, e.g. 0x1005:until=3:silence,\n"
     "                    status:bad-checksum, 0x1001/2:gap=80,at=13\n"
     "                    TARGET  any | status | shu | ADDR | ADDR/PAGE\n"
@@ -64,18 +64,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> faults;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto value = [&](const char* opt) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)opt;
-      return argv[++i];
-    };
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
     const char* v = nullptr;
     if (a == "--scenario" || a == "--link" || a == "--baud" || a == "--latency-ms" || a == "--fault" || a == "--wire-log") {
-      v = value(a.c_str());
+      v = value();
       if (!v) return Usage(a + " needs a value");
     } else {
       return Usage("unknown option '" + a + "'");
@@ -102,10 +98,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (latency_ms >= 0) scenario.latency_us = latency_ms * 1000;
-  for (const std::string& spec : faults) {
+  for (const std::string& text : faults) {
     bms::sim::Fault f;
     bool silent = false;
-    if (!bms::sim::ParseFaultSpec(spec, f, &silent, error)) return Usage(error);
+    if (!bms::sim::ParseFaultText(text, f, &silent, error)) return Usage(error);
     if (silent) {
       scenario.silent = true;
     } else {

@@ -267,10 +267,10 @@ bool ParseAction(std::string_view text, Fault& f, std::string& error) {
 
 }  // namespace
 
-bool ParseFaultSpec(std::string_view spec, Fault& out, bool* global_silence, std::string& error) {
-  spec = Trim(spec);
+bool ParseFaultText(std::string_view text, Fault& out, bool* global_silence, std::string& error) {
+  text = Trim(text);
   if (global_silence) *global_silence = false;
-  if (spec == "silent") {
+  if (text == "silent") {
     if (!global_silence) {
       error = "'silent' is not allowed here";
       return false;
@@ -278,15 +278,15 @@ bool ParseFaultSpec(std::string_view spec, Fault& out, bool* global_silence, std
     *global_silence = true;
     return true;
   }
-  const auto parts = Split(spec, ':');
+  const auto parts = Split(text, ':');
   if (parts.size() < 2 || parts.size() > 3) {
-    error = "fault '" + std::string(spec) + "': expected TARGET[:TRIGGER]:ACTION or 'silent'";
+    error = "fault '" + std::string(text) + "': expected TARGET[:TRIGGER]:ACTION or 'silent'";
     return false;
   }
   Fault f;
   std::string why;
   if (!ParseTarget(parts[0], f.match, why) || (parts.size() == 3 && !ParseTrigger(parts[1], f.trigger, why)) || !ParseAction(parts.back(), f, why)) {
-    error = "fault '" + std::string(spec) + "': " + why;
+    error = "fault '" + std::string(text) + "': " + why;
     return false;
   }
   out = f;

@@ -140,6 +140,6 @@ class FaultSet {
 //         gap=MS[,at=I] | noise=N[,at=I][,seed=S] | delay=MS | status=B | echo=ADDR
 // FRAME of bad-checksum is 1 (first) or 2 (second). On success either `out`
 // holds the rule or *global_silence is set true.
-bool ParseFaultSpec(std::string_view spec, Fault& out, bool* global_silence, std::string& error);
+bool ParseFaultText(std::string_view text, Fault& out, bool* global_silence, std::string& error);
 
 }  // namespace bms::sim

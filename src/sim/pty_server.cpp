@@ -157,7 +157,7 @@ void PtyServer::run() {
         const int64_t t = now_us();
         wire_.record(t, Direction::HostToPack, buf, static_cast<size_t>(n), spacing);
         for (Burst& b : pack_.receive(buf, static_cast<size_t>(n), t, baud)) due.emplace(t + b.offset_us, std::move(b));
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // The master failed (should not happen while the slave is kept open):
         // pause briefly instead of spinning.
         pollfd w{wake_[0], POLLIN, 0};
@@ -169,6 +169,8 @@ void PtyServer::run() {
       Burst b = std::move(due.begin()->second);
       due.erase(due.begin());
       if (master_ < 0) continue;
+      // Logged before it is written, so a host that has the bytes finds them in the log.
+      wire_.record(now, Direction::PackToHost, b.bytes.data(), b.bytes.size(), b.spacing_us);
       size_t off = 0;
       while (off < b.bytes.size()) {
         const ssize_t w = ::write(master_, b.bytes.data() + off, b.bytes.size() - off);
@@ -180,7 +182,6 @@ void PtyServer::run() {
           break;  // the host's input queue is full: the rest is lost, as on a real line
         }
       }
-      if (off > 0) wire_.record(now, Direction::PackToHost, b.bytes.data(), off, b.spacing_us);
     }
   }
   running_ = false;

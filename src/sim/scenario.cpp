@@ -530,7 +530,7 @@ class Parser {
     handlers_["fault"] = [this](std::string_view v, std::string& err) {
       Fault f;
       bool silent = false;
-      if (!ParseFaultSpec(v, f, &silent, err)) return false;
+      if (!ParseFaultText(v, f, &silent, err)) return false;
       if (silent) {
         s_.silent = true;
       } else {

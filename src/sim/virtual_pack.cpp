@@ -635,6 +635,36 @@ bool VirtualPack::mosfet_on() const {
   return s_.mosfet_on;
 }
 
+void VirtualPack::set_gateway_mode(bool on) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_.gateway_mode = on;
+}
+
+void VirtualPack::set_mosfet_on(bool on) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_.mosfet_on = on;
+}
+
+void VirtualPack::set_barcode_ext32(std::optional<std::string> text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_.barcode_ext32 = std::move(text);
+}
+
+void VirtualPack::set_barcode_int32(std::optional<std::string> text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_.barcode_int32 = std::move(text);
+}
+
+void VirtualPack::set_barcode_int16(std::optional<std::string> text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_.barcode_int16 = std::move(text);
+}
+
+void VirtualPack::set_serial_number(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_.serial_number = text;
+}
+
 LocalTime VirtualPack::pack_clock() const {
   std::lock_guard<std::mutex> lock(mu_);
   return clock_at(clock_.now_ms());

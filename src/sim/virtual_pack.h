@@ -67,7 +67,9 @@ class VirtualPack {
   bool shipping_mode() const;
   void set_shipping_mode(bool on);
   bool gateway_mode() const;
+  void set_gateway_mode(bool on);
   bool mosfet_on() const;
+  void set_mosfet_on(bool on);
   // The pack's running clock now, and setting it (it runs on from there).
   LocalTime pack_clock() const;
   void set_pack_clock(const LocalTime& t);
@@ -75,7 +77,11 @@ class VirtualPack {
   std::optional<std::string> barcode_ext32() const;
   std::optional<std::string> barcode_int32() const;
   std::optional<std::string> barcode_int16() const;
+  void set_barcode_ext32(std::optional<std::string> text);
+  void set_barcode_int32(std::optional<std::string> text);
+  void set_barcode_int16(std::optional<std::string> text);
   std::string serial_number() const;
+  void set_serial_number(const std::string& text);
   size_t history_count(HistoryList list) const;
   std::array<uint8_t, 96> status_block() const;
   void set_latency_us(int64_t us);

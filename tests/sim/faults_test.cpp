@@ -212,9 +212,9 @@ TEST(Faults, GlobalSilenceAndClearing) {
   EXPECT_EQ(Send(pack, StatusPoll(), 400000).size(), 96u);
 }
 
-TEST(FaultSpec, ParsesTheTextForm) {
+TEST(FaultText, ParsesTheTextForm) {
   struct Case {
-    const char* spec;
+    const char* text;
     MatchKind kind;
     uint16_t address;
     int length;  // -1: any
@@ -241,28 +241,28 @@ TEST(FaultSpec, ParsesTheTextForm) {
     Fault f;
     bool silent = true;
     std::string error;
-    ASSERT_TRUE(ParseFaultSpec(c.spec, f, &silent, error)) << c.spec << ": " << error;
-    EXPECT_FALSE(silent) << c.spec;
-    EXPECT_EQ(f.match.kind, c.kind) << c.spec;
-    EXPECT_EQ(f.match.address, c.address) << c.spec;
-    EXPECT_EQ(f.match.length ? *f.match.length : -1, c.length) << c.spec;
-    EXPECT_EQ(f.trigger.kind, c.trigger) << c.spec;
+    ASSERT_TRUE(ParseFaultText(c.text, f, &silent, error)) << c.text << ": " << error;
+    EXPECT_FALSE(silent) << c.text;
+    EXPECT_EQ(f.match.kind, c.kind) << c.text;
+    EXPECT_EQ(f.match.address, c.address) << c.text;
+    EXPECT_EQ(f.match.length ? *f.match.length : -1, c.length) << c.text;
+    EXPECT_EQ(f.trigger.kind, c.trigger) << c.text;
     if (c.trigger != TriggerKind::Always) {
-      EXPECT_EQ(f.trigger.n, c.n) << c.spec;
+      EXPECT_EQ(f.trigger.n, c.n) << c.text;
     }
-    EXPECT_EQ(f.action, c.action) << c.spec;
+    EXPECT_EQ(f.action, c.action) << c.text;
     if (c.extra) {
-      EXPECT_TRUE(c.extra(f)) << c.spec;
+      EXPECT_TRUE(c.extra(f)) << c.text;
     }
   }
   Fault f;
   bool silent = false;
   std::string error;
-  ASSERT_TRUE(ParseFaultSpec("silent", f, &silent, error));
+  ASSERT_TRUE(ParseFaultText("silent", f, &silent, error));
   EXPECT_TRUE(silent);
 }
 
-TEST(FaultSpec, RejectsMalformedText) {
+TEST(FaultText, RejectsMalformedText) {
   const char* bad[] = {"",
                        "silence",
                        "0x1005",
@@ -278,12 +278,12 @@ TEST(FaultSpec, RejectsMalformedText) {
                        "0x1001:delay=5,at=2",
                        "0x1001:gap=5,at=",
                        "a:b:c:d"};
-  for (const char* spec : bad) {
+  for (const char* text : bad) {
     Fault f;
     bool silent = false;
     std::string error;
-    EXPECT_FALSE(ParseFaultSpec(spec, f, &silent, error)) << "'" << spec << "'";
-    EXPECT_FALSE(error.empty()) << "'" << spec << "'";
+    EXPECT_FALSE(ParseFaultText(text, f, &silent, error)) << "'" << text << "'";
+    EXPECT_FALSE(error.empty()) << "'" << text << "'";
   }
 }
 

@@ -32,13 +32,14 @@ int OpenRaw(const std::string& path) {
   return fd;
 }
 
-// Reads until n bytes came or nothing more arrives within timeout_ms.
-std::vector<uint8_t> ReadUpTo(int fd, size_t n, int timeout_ms) {
+// Reads until n bytes came, nothing arrives within first_ms, or nothing more
+// arrives within next_ms after a byte (next_ms < 0: same as first_ms).
+std::vector<uint8_t> ReadUpTo(int fd, size_t n, int first_ms, int next_ms = -1) {
   std::vector<uint8_t> out;
   uint8_t buf[256];
   while (out.size() < n) {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) <= 0) break;
+    if (::poll(&p, 1, out.empty() || next_ms < 0 ? first_ms : next_ms) <= 0) break;
     const ssize_t r = ::read(fd, buf, sizeof buf);
     if (r <= 0) break;
     out.insert(out.end(), buf, buf + r);
@@ -77,7 +78,7 @@ TEST(PtyServer, AnswersAStatusPollThroughTheSlave) {
 TEST(PtyServer, GapReallyPausesOnTheLine) {
   PtyServer server;
   Fault f = Fault::Make(FaultMatch::Register(0x0005), FaultAction::Gap);
-  f.ms = 120;
+  f.ms = 300;
   f.at_byte = 13;
   server.pack().faults().add(f);
   ASSERT_TRUE(server.start());
@@ -87,8 +88,10 @@ TEST(PtyServer, GapReallyPausesOnTheLine) {
   const LinkFrame req = BuildRequestFrame(0x0005, 0, params, 0);
   ASSERT_EQ(::write(fd, req.data(), req.size()), 13);
   // A reader that gives up after 50 ms of silence sees only the first frame.
-  EXPECT_EQ(ReadUpTo(fd, 26, 50).size() % 26, 13u);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadUpTo(fd, 26, 2000, 50).size(), 13u);
   EXPECT_EQ(ReadUpTo(fd, 13, 2000).size(), 13u);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
   ::close(fd);
   server.stop();
 }

@@ -47,11 +47,21 @@ bool OpenLinkPort(Context& ctx) {
     port->close();
     return false;
   }
-  ctx.LinkLost = false;
-  ctx.LinkError.set("");
-  std::lock_guard<std::mutex> lock(ctx.link_mu);
-  ctx.LinkPort = std::move(port);
-  return true;
+  {
+    std::lock_guard<std::mutex> lock(ctx.link_mu);
+    // A shutdown that came while the device was being opened found nothing
+    // to cancel; this port would escape it and hold the worker for a whole
+    // read time-out.
+    if (!ctx.clock.interrupted()) {
+      ctx.LinkLost = false;
+      ctx.LinkError.set("");
+      ctx.LinkPort = std::move(port);
+      return true;
+    }
+  }
+  port->close();
+  ctx.LinkError.set("the application is closing");
+  return false;
 }
 
 bool CloseLinkPort(Context& ctx) {
