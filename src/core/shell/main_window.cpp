@@ -2,6 +2,7 @@
 
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
+#include "core/monitor/live_display.h"
 #include "core/monitor/polling.h"
 #include "core/platform/files.h"
 #include "core/platform/ini.h"
@@ -40,6 +41,9 @@ void FormCreate(Context& ctx) {
   for (int i = 1; i <= 14; ++i) m.EditVCellN[i]->set_text("0");
   for (Control* c : {&m.Edit_HVlot, &m.Edit_LVolt, &m.Edit_VoltDiff}) c->set_text("0");
   for (int i = 1; i <= 14; ++i) m.CGaugeVCellN[i]->set_progress(m.EditVCellN[i]->int_value());
+  // The temperature gauges follow their (empty) edits from the start.
+  EditT1Change(ctx);
+  EditT2Change(ctx);
   SetStatusPanel(ctx, 3, "   " + ctx.app.exe_name);
   for (Control* t : {&m.TabSheetPQ, &m.TabSheetWX, &m.TabSheetXJ, &m.TabSheetENG, &m.TabSheetEEP, &m.TabSheetEVT, &m.TabSheetXPL}) t->set_visible(false);
   m.CSpinEditRecordDelay.set_text("3");
