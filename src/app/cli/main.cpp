@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/cli/cmd_command.h"
@@ -131,6 +132,12 @@ int Ports(const Args& a) {
   return kExitOk;
 }
 
+std::string Trim(const std::string& t) {
+  const size_t a = t.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  return t.substr(a, t.find_last_not_of(' ') - a + 1);
+}
+
 std::string CycleLine(bms::Context& ctx, int n) {
   bms::TFormMain& m = ctx.FormMain;
   std::string flags;
@@ -143,7 +150,7 @@ std::string CycleLine(bms::Context& ctx, int n) {
   for (int i = 1; i <= 14 && i <= (series > 0 ? series : 14); ++i) cells += (i > 1 ? " " : "") + m.EditVCellN[i]->text();
   return "cycle " + std::to_string(n) + ": voltage " + m.EditPackVolt.text() + " mV, current " + m.EditPackCurrent.text() + " mA, RSOC " + m.EditRSOC.text() + " %, cells " +
          m.EditCellSeries.text() + " [" + cells + "] max " + m.Edit_HVlot.text() + " min " + m.Edit_LVolt.text() + " diff " + m.Edit_VoltDiff.text() + " mV, T1 " +
-         m.EditT1.text() + " T2 " + m.EditT2.text() + " C, state" + m.EditCurrentSign.text() + "flags " + (flags.empty() ? "none" : flags) + ", barcode \"" +
+         m.EditT1.text() + " T2 " + m.EditT2.text() + " C, state " + Trim(m.EditCurrentSign.text()) + ", flags " + (flags.empty() ? "none" : flags) + ", barcode \"" +
          m.EditBarCode32.text() + "\"";
 }
 
@@ -245,7 +252,23 @@ int Cmd(const Args& a, const std::string& argv0) {
     return kExitUsage;
   }
   const std::string value = a.positional.size() > 1 ? a.positional[1] : "";
+  // Ctrl-C ends a running command at once: every wait returns, the port's
+  // pending read fails.
+  std::atomic<bool> finished{false};
+  std::thread watcher([&] {
+    while (!finished.load()) {
+      if (g_interrupted.load()) {
+        s.ctx->RunFlag = 0;
+        s.clock.interrupt();
+        s.ctx->CancelLink();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
   const int rc = RunCommandCli(*s.ctx, a.positional[0], value, a.get("--barcode-mode", "auto"), std::cout, std::cerr);
+  finished = true;
+  watcher.join();
   s.ctx->workers.wait_idle(60000);
   return rc;
 }
