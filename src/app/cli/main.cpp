@@ -228,14 +228,14 @@ int Monitor(const Args& a, const std::string& argv0) {
   const std::string reason = ctx.FormMain.StatusBarView.item(2);
   if (!ctx.Log->path().empty()) std::cerr << "bmsmon-cli: data log " << ctx.Log->path() << "\n";
   if (ctx.LinkLost.load() || (!reason.empty() && completed == 0 && !timed_out)) {
-    std::cerr << "bmsmon-cli:" << (reason.empty() ? " " + ctx.LinkError.get() : reason) << "\n";
+    std::cerr << "bmsmon-cli: " << Trim(reason.empty() ? ctx.LinkError.get() : reason) << "\n";
     return kExitFailure;
   }
   if (timed_out) {
     std::cerr << "bmsmon-cli: no complete polling cycle within " << first_cycle_timeout_s << " s (is the pack connected and awake?)\n";
     return kExitFailure;
   }
-  if (!reason.empty()) std::cerr << "bmsmon-cli:" << reason << "\n";
+  if (!reason.empty()) std::cerr << "bmsmon-cli: " << Trim(reason) << "\n";
   if (completed == 0 && !g_interrupted.load()) return kExitFailure;
   return kExitOk;
 }
