@@ -89,7 +89,4 @@ class SimPort final : public SerialPort {
   std::string error_text_;
 };
 
-// Texts of the port errors, the same an operator sees for a real device.
-std::string PortErrorText(PortError e, const std::string& name);
-
 }  // namespace bms::sim

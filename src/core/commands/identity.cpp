@@ -129,6 +129,38 @@ uint8_t WriteBarcodeAuto(Context& ctx) {
   return 255;
 }
 
+bool ReadBarcodeBySelection(Context& ctx) {
+  TFormMain& m = ctx.FormMain;
+  bool ok = false;
+  const bool auto_set = m.CheckBoxBarCodeAutoSet.checked();
+  switch (m.RadioGroupBarcodeSelect.item_index()) {
+    case kBarcodeExt32:
+      ok = ReadBarcodeExt32(ctx);
+      break;
+    case kBarcodeInt32:
+      ok = ReadBarcodeInt32(ctx);
+      break;
+    case kBarcodeInt16:
+      ok = ReadBarcodeInt16(ctx);
+      break;
+    case kBarcodeAuto:
+      if (ReadBarcodeExt32(ctx)) {
+        ok = true;
+        if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeExt32);
+      } else if (ReadBarcodeInt32(ctx) && !m.EditBarCode32.empty()) {
+        ok = true;
+        if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeInt32);
+      } else if (ReadBarcodeInt16(ctx) && !m.EditBarCode32.empty()) {
+        ok = true;
+        if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeInt16);
+      }
+      break;
+    default:
+      break;
+  }
+  return ok;
+}
+
 bool BarCodeReadWorker(Context& ctx) {
   TFormMain& m = ctx.FormMain;
   SetCommandButtons(ctx, false);
@@ -137,32 +169,7 @@ bool BarCodeReadWorker(Context& ctx) {
   if (OpenLinkPort(ctx)) {
     m.EditBarCode32.set_text("");
     SetStatusPanel(ctx, 0, kSysLink);
-    const bool auto_set = m.CheckBoxBarCodeAutoSet.checked();
-    switch (m.RadioGroupBarcodeSelect.item_index()) {
-      case kBarcodeExt32:
-        ok = ReadBarcodeExt32(ctx);
-        break;
-      case kBarcodeInt32:
-        ok = ReadBarcodeInt32(ctx);
-        break;
-      case kBarcodeInt16:
-        ok = ReadBarcodeInt16(ctx);
-        break;
-      case kBarcodeAuto:
-        if (ReadBarcodeExt32(ctx)) {
-          ok = true;
-          if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeExt32);
-        } else if (ReadBarcodeInt32(ctx) && !m.EditBarCode32.empty()) {
-          ok = true;
-          if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeInt32);
-        } else if (ReadBarcodeInt16(ctx) && !m.EditBarCode32.empty()) {
-          ok = true;
-          if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeInt16);
-        }
-        break;
-      default:
-        break;
-    }
+    ok = ReadBarcodeBySelection(ctx);
     CloseLinkPort(ctx);
   }
   m.BitBtnBarCodeRead.set_enabled(true);

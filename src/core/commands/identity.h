@@ -41,6 +41,11 @@ bool WriteBarcodeInt16(Context& ctx, std::string_view text);
 // 0 external 32, 1 internal 32, 2 internal 16, 255 nothing written.
 uint8_t WriteBarcodeAuto(Context& ctx);
 
+// Reads the storage selected in RadioGroupBarcodeSelect; "Auto " probes the
+// three in turn and, with the auto-set box ticked, selects the one that
+// answered. True when a storage was read.
+bool ReadBarcodeBySelection(Context& ctx);
+
 // Operator actions.
 void BitBtnBarCodeReadClick(Context& ctx);   // while RunFlag is set: only clears it
 void BitBtnBarCodeWriteClick(Context& ctx);  // likewise

@@ -102,7 +102,7 @@ bool PosixSerialPort::fail(PortError e, const std::string& text) {
 }
 
 bool PosixSerialPort::fail_errno(int err, const char* what) {
-  if (IsGoneErrno(err)) return fail(PortError::Gone, "the serial device " + path_ + " disappeared (adapter unplugged?)");
+  if (IsGoneErrno(err)) return fail(PortError::Gone, PortErrorText(PortError::Gone, path_));
   return fail(PortError::Io, std::string(what) + " failed on " + path_ + ": " + ErrnoText(err));
 }
 
@@ -140,15 +140,15 @@ bool PosixSerialPort::open(const std::string& path_in) {
       case ENOENT:
       case ENODEV:
       case ENXIO:
-        return fail(PortError::NotFound, "no such serial port: " + path + " (is the adapter plugged in?)");
+        return fail(PortError::NotFound, PortErrorText(PortError::NotFound, path));
       case EACCES:
       case EPERM:
-        return fail(PortError::PermissionDenied, "permission denied on " + path + ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in again");
+        return fail(PortError::PermissionDenied, PortErrorText(PortError::PermissionDenied, path));
       case EBUSY:
-        return fail(PortError::Busy, path + " is in use by another program");
+        return fail(PortError::Busy, PortErrorText(PortError::Busy, path));
       case EISDIR:
       case ENOTDIR:
-        return fail(PortError::NotSerial, path + " is not a serial port");
+        return fail(PortError::NotSerial, PortErrorText(PortError::NotSerial, path));
       default:
         return fail(PortError::Io, "cannot open " + path + ": " + ErrnoText(err));
     }
@@ -163,8 +163,8 @@ bool PosixSerialPort::open(const std::string& path_in) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) {
     const int err = errno;
-    if (err == ENOTTY || err == EINVAL) return give_up(PortError::NotSerial, path + " is not a serial port");
-    if (IsGoneErrno(err)) return give_up(PortError::Gone, "the serial device " + path + " disappeared (adapter unplugged?)");
+    if (err == ENOTTY || err == EINVAL) return give_up(PortError::NotSerial, PortErrorText(PortError::NotSerial, path));
+    if (IsGoneErrno(err)) return give_up(PortError::Gone, PortErrorText(PortError::Gone, path));
     return give_up(PortError::Io, "cannot read the line settings of " + path + ": " + ErrnoText(err));
   }
 
@@ -175,7 +175,7 @@ bool PosixSerialPort::open(const std::string& path_in) {
   do {
     rc = flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
-  if (rc != 0 && errno == EWOULDBLOCK) return give_up(PortError::Busy, path + " is in use by another program");
+  if (rc != 0 && errno == EWOULDBLOCK) return give_up(PortError::Busy, PortErrorText(PortError::Busy, path));
   ioctl(fd, TIOCEXCL);
 
   // Raw mode as cfmakeraw() sets it, 8N1, receiver on, modem lines ignored,
@@ -358,14 +358,14 @@ PosixSerialPort::Wait PosixSerialPort::wait_for(short events, int64_t deadline_n
     if (rc == 0) continue;  // the deadline check above ends the wait
     const short re = fds[0].revents;
     if (re & POLLNVAL) {
-      fail(PortError::Gone, "the serial device " + path_ + " disappeared (adapter unplugged?)");
+      fail(PortError::Gone, PortErrorText(PortError::Gone, path_));
       return Wait::Failed;
     }
     // A hang-up with data still queued: let read() take the data; its next
     // attempt then meets the hang-up (EIO or end of file).
     hup_ = (re & (POLLERR | POLLHUP)) != 0;
     if (hup_ && !(events == POLLIN && (re & POLLIN))) {
-      fail(PortError::Gone, "the serial device " + path_ + " disappeared (adapter unplugged?)");
+      fail(PortError::Gone, PortErrorText(PortError::Gone, path_));
       return Wait::Failed;
     }
     return Wait::Ready;
@@ -398,14 +398,14 @@ bool PosixSerialPort::read(uint8_t* buf, size_t n, size_t* got) {
       empty_wakeups = 0;
       continue;
     }
-    if (r == 0) return fail(PortError::Gone, "the serial device " + path_ + " disappeared (adapter unplugged?)");
+    if (r == 0) return fail(PortError::Gone, PortErrorText(PortError::Gone, path_));
     const int err = errno;
     if (err == EINTR) continue;
     if (err != EAGAIN && err != EWOULDBLOCK) return fail_errno(err, "reading");
     // poll() said readable but nothing came: after a hang-up that is the
     // device gone; a driver that keeps doing it is treated the same rather
     // than looped on.
-    if (empty_wakeups > 0 && (hup_ || empty_wakeups > 100)) return fail(PortError::Gone, "the serial device " + path_ + " disappeared (adapter unplugged?)");
+    if (empty_wakeups > 0 && (hup_ || empty_wakeups > 100)) return fail(PortError::Gone, PortErrorText(PortError::Gone, path_));
 
     int64_t deadline = total_deadline;
     if (*got > 0 && interval_ns > 0) deadline = deadline < 0 ? last_byte + interval_ns : std::min(deadline, last_byte + interval_ns);

@@ -51,6 +51,10 @@ enum class PortError {
   Io,                // any other input/output failure
 };
 
+// The operator's text for a failure of the port named `name`; the same words
+// whichever kind of port failed.
+std::string PortErrorText(PortError e, const std::string& name);
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;

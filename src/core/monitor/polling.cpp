@@ -52,35 +52,6 @@ void LogCycleRow(Context& ctx) {
   }
 }
 
-void ReadBarcodeBySelection(Context& ctx) {
-  TFormMain& m = ctx.FormMain;
-  m.EditBarCode32.set_text("");
-  switch (m.RadioGroupBarcodeSelect.item_index()) {
-    case 1:
-      ReadBarcodeExt32(ctx);
-      return;
-    case 2:
-      ReadBarcodeInt32(ctx);
-      return;
-    case 3:
-      ReadBarcodeInt16(ctx);
-      return;
-    case 0: {
-      const bool auto_set = m.CheckBoxBarCodeAutoSet.checked();
-      if (ReadBarcodeExt32(ctx)) {
-        if (auto_set) m.RadioGroupBarcodeSelect.select(1);
-      } else if (ReadBarcodeInt32(ctx) && !m.EditBarCode32.empty()) {
-        if (auto_set) m.RadioGroupBarcodeSelect.select(2);
-      } else if (ReadBarcodeInt16(ctx) && !m.EditBarCode32.empty()) {
-        if (auto_set) m.RadioGroupBarcodeSelect.select(3);
-      }
-      return;
-    }
-    default:
-      return;
-  }
-}
-
 void RawCellStatistics(Context& ctx) {
   const LiveData live = ctx.Live.get();
   const int n = live.CellSeries < 1 ? 1 : (live.CellSeries > 14 ? 14 : live.CellSeries);
@@ -336,6 +307,7 @@ void MonitorLoop(Context& ctx) {
       if (!FullCycleReads(ctx)) break;
       completed = true;
     }
+    m.EditBarCode32.set_text("");
     ReadBarcodeBySelection(ctx);
     if (m.CheckBoxLastChgDate.checked()) {
       m.CheckBoxLastChgDate.set_enabled(false);
