@@ -621,6 +621,27 @@ TEST(PtyEndToEnd, MonitorEndsWithLinkLostWhenBmssimIsKilledAndKeepsOnlyWholeRows
   EXPECT_EQ(lines.size() - 1, cli.count_lines("cycle ")) << "one row for each completed cycle, none for the cycle the loss cut short";
 }
 
+// Ctrl-C ends an open-ended monitor run at once, as a success, with the log
+// closed on whole rows.
+TEST(PtyEndToEnd, MonitorStoppedWithCtrlCExitsZero) {
+  testing::TempFolder tmp;
+  Bmssim sim;
+  ASSERT_TRUE(sim.start({"--latency-ms", "1"})) << sim.proc.err();
+  ChildProcess cli;
+  ASSERT_TRUE(cli.start({BMS_CLI_PATH, "monitor", "--port", sim.device, "--log", "--data-dir", tmp.path()}, tmp.path())) << cli.err();
+  ASSERT_TRUE(cli.await_lines("cycle ", 1, In(seconds(60)))) << "no polling; stderr:\n" << cli.err();
+  cli.signal(SIGINT);
+  const auto pressed = SteadyClock::now();
+  const std::optional<int> status = cli.wait(In(seconds(15)));
+  ASSERT_TRUE(status.has_value()) << "bmsmon-cli still runs after Ctrl-C; stderr:\n" << cli.err();
+  EXPECT_LT(ElapsedMs(pressed), 2000) << "a pending read is cancelled, not waited out";
+  EXPECT_EQ(ExitCode(*status), 0) << cli.err();
+  const std::vector<fs::path> files = CsvFiles(tmp / "Log_Record");
+  ASSERT_EQ(files.size(), 1u);
+  const std::string text = ReadFile(files[0]);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
 // ---------------------------------------------------------------------------
 // Quitting while a worker waits on the line.
 

@@ -227,6 +227,7 @@ int Monitor(const Args& a, const std::string& argv0) {
   ctx.workers.wait_idle(15000);
   const std::string reason = ctx.FormMain.StatusBarView.item(2);
   if (!ctx.Log->path().empty()) std::cerr << "bmsmon-cli: data log " << ctx.Log->path() << "\n";
+  if (g_interrupted.load() && !ctx.LinkLost.load()) return kExitOk;  // stopped by the operator
   if (ctx.LinkLost.load() || (!reason.empty() && completed == 0 && !timed_out)) {
     std::cerr << "bmsmon-cli: " << Trim(reason.empty() ? ctx.LinkError.get() : reason) << "\n";
     return kExitFailure;

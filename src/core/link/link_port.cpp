@@ -83,7 +83,7 @@ namespace {
 bool Checked(Context& ctx, bool ok) {
   if (!ok && ctx.LinkPort) {
     const PortError e = ctx.LinkPort->error();
-    if (e == PortError::Gone || e == PortError::Cancelled) {
+    if (e == PortError::Gone) {
       if (!ctx.LinkLost.exchange(true)) ctx.LinkError.set(ctx.LinkPort->error_text());
     }
   }
