@@ -69,13 +69,12 @@ bool ReadFixed(Context& ctx, uint8_t* buf, size_t n) {
   return true;
 }
 
-ReplyRecord Record(const std::array<ReplyRecord, 8>& r, size_t i) { return r[i]; }
-
 // The two-frame shape check; fills address, length and data on success.
 bool TwoFrameShape(Context& ctx, int count, uint16_t* address, uint16_t* length, uint8_t data[8]) {
   if (count < 2) return false;
   const auto recs = ctx.ReplyRecords.get();
-  const ReplyRecord h = Record(recs, 0), d = Record(recs, 1);
+  const ReplyRecord& h = recs[0];
+  const ReplyRecord& d = recs[1];
   if (h[0] != 0 || h[1] != kFrameReplyHeader || d[0] != 0 || d[1] != kFrameReplyData || h[2 + 7] != 0) return false;
   *address = static_cast<uint16_t>(h[2] << 8 | h[3]);
   *length = static_cast<uint16_t>(h[4] << 8 | h[5]);
