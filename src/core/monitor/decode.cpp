@@ -42,15 +42,9 @@ void CellVoltagePage(Context& ctx, uint16_t page, const uint8_t* d) {
   for (int k = 0; k < cells; ++k) ctx.FormMain.EditVCellN[first + k]->set_text(Dec(v[k]));
 
   // Statistics over the number of cells shown in EditCellSeries (1..14).
-  const int n = std::clamp(ctx.FormMain.EditCellSeries.int_value(0), 1, 14);
-  int32_t hi = 0, lo = 0;
-  ctx.Live.with([&](LiveData& live) {
-    hi = lo = live.CellVoltage[1];
-    for (size_t i = 2; i <= static_cast<size_t>(n); ++i) {
-      hi = std::max(hi, live.CellVoltage[i]);
-      lo = std::min(lo, live.CellVoltage[i]);
-    }
-  });
+  const int n = ctx.FormMain.EditCellSeries.int_value(0);
+  const CellSpread spread = ctx.Live.with([&](LiveData& live) { return SpreadOfCells(live.CellVoltage, n); });
+  const int32_t hi = spread.high, lo = spread.low;
   ctx.FormMain.Edit_HVlot.set_text(Dec(hi));
   ctx.FormMain.Edit_LVolt.set_text(Dec(lo));
   ctx.FormMain.Edit_VoltDiff.set_text(Dec(static_cast<long long>(hi) - lo));

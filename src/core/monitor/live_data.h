@@ -1,6 +1,7 @@
 #pragma once
 // The last decoded pack values. Written by the decoders on the worker that
 // owns the port, read by the polling loop, the data log and the front ends.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -35,5 +36,19 @@ struct LiveData {
   int32_t ClockDate = 0;
   int32_t ClockSeconds = 0;
 };
+
+// Highest and lowest of cells 1..n (n limited to 1..14) of a cell table.
+struct CellSpread {
+  int32_t high = 0, low = 0;
+};
+inline CellSpread SpreadOfCells(const std::array<int32_t, 15>& cells, int n) {
+  n = std::clamp(n, 1, 14);
+  CellSpread s{cells[1], cells[1]};
+  for (size_t i = 2; i <= static_cast<size_t>(n); ++i) {
+    s.high = std::max(s.high, cells[i]);
+    s.low = std::min(s.low, cells[i]);
+  }
+  return s;
+}
 
 }  // namespace bms

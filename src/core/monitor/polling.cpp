@@ -53,16 +53,10 @@ void LogCycleRow(Context& ctx) {
 }
 
 void RawCellStatistics(Context& ctx) {
-  const LiveData live = ctx.Live.get();
-  const int n = live.CellSeries < 1 ? 1 : (live.CellSeries > 14 ? 14 : live.CellSeries);
-  int32_t hi = live.RawCellVoltage[1], lo = live.RawCellVoltage[1];
-  for (int i = 2; i <= n; ++i) {
-    hi = std::max(hi, live.RawCellVoltage[static_cast<size_t>(i)]);
-    lo = std::min(lo, live.RawCellVoltage[static_cast<size_t>(i)]);
-  }
-  ctx.FormMain.EditVCellMaxNoAdjust.set_text(std::to_string(static_cast<uint32_t>(hi)));
-  ctx.FormMain.EditVCellMinNoAdjust.set_text(std::to_string(static_cast<uint32_t>(lo)));
-  ctx.FormMain.EditVCellBalanceNoAdjust.set_text(std::to_string(static_cast<uint32_t>(hi - lo)));
+  const CellSpread s = ctx.Live.with([](LiveData& live) { return SpreadOfCells(live.RawCellVoltage, live.CellSeries); });
+  ctx.FormMain.EditVCellMaxNoAdjust.set_text(std::to_string(static_cast<uint32_t>(s.high)));
+  ctx.FormMain.EditVCellMinNoAdjust.set_text(std::to_string(static_cast<uint32_t>(s.low)));
+  ctx.FormMain.EditVCellBalanceNoAdjust.set_text(std::to_string(static_cast<uint32_t>(s.high - s.low)));
 }
 
 // Steps 8.1 to 8.6 of a full cycle after a valid status block; false when a
