@@ -4,7 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "core/context.h"
+#include "core/link/frame.h"
+#include "core/link/link_port.h"
+#include "core/platform/files.h"
+#include "core/shell/editions.h"
 
 namespace bms {
 
@@ -142,20 +149,7 @@ void RecordDelayTimer::thread_main(uint64_t gen) {
   }
 }
 
-}  // namespace bms
-
 // ---- the data log of monitoring ----
-
-#include <cstdio>
-
-#include "core/commands/identity.h"
-#include "core/context.h"
-#include "core/link/frame.h"
-#include "core/link/link_port.h"
-#include "core/platform/files.h"
-#include "core/shell/editions.h"
-
-namespace bms {
 
 namespace {
 
