@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -202,6 +203,125 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
   }
   ::close(fd);
   return ok;
+}
+
+bool ReadInputFile(const std::string& path, std::string* out, std::string* why, size_t max_bytes) {
+  out->clear();
+  auto refuse = [&](const std::string& text) {
+    if (why) *why = "cannot read " + path + ": " + text;
+    return false;
+  };
+  // O_NONBLOCK: opening a FIFO with no writer must not wait for one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return refuse(ErrnoText(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return refuse(ErrnoText(err));
+  }
+  std::string kind;
+  if (S_ISDIR(st.st_mode))
+    kind = "it is a folder, not a file";
+  else if (S_ISFIFO(st.st_mode))
+    kind = "it is a pipe (FIFO), not a file";
+  else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+    kind = "it is a device, not a file";
+  else if (S_ISSOCK(st.st_mode))
+    kind = "it is a socket, not a file";
+  else if (!S_ISREG(st.st_mode))
+    kind = "it is not a regular file";
+  else if (static_cast<uint64_t>(st.st_size) > max_bytes)
+    kind = "it is larger than " + std::to_string(max_bytes / 1024) + " KiB (" + std::to_string(st.st_size) + " bytes)";
+  if (!kind.empty()) {
+    ::close(fd);
+    return refuse(kind);
+  }
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out->append(buf, static_cast<size_t>(n));
+      if (out->size() > max_bytes) {  // grew while being read
+        ::close(fd);
+        out->clear();
+        return refuse("it is larger than " + std::to_string(max_bytes / 1024) + " KiB");
+      }
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      const int err = errno;
+      ::close(fd);
+      out->clear();
+      return refuse(ErrnoText(err));
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+RowFile::~RowFile() { Close(); }
+
+bool RowFile::Create(const std::string& path, std::string* why, int* err) {
+  Close();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    const int e = errno;
+    if (err) *err = e;
+    if (why) *why = "cannot create " + path + ": " + (e == EEXIST ? std::string("the name is taken") : ErrnoText(e));
+    return false;
+  }
+  if (err) *err = 0;
+  fd_ = fd;
+  path_ = path;
+  return true;
+}
+
+bool RowFile::OpenAppend(const std::string& path, std::string* why) {
+  Close();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    const int e = errno;
+    if (why) *why = "cannot open " + path + ": " + (e == ELOOP ? std::string("it is a symbolic link") : ErrnoText(e));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (why) *why = "cannot open " + path + ": it is not a regular file";
+    return false;
+  }
+  fd_ = fd;
+  path_ = path;
+  return true;
+}
+
+bool RowFile::WriteRow(std::string_view row, std::string* why) {
+  if (fd_ < 0) {
+    if (why) *why = "the file is not open";
+    return false;
+  }
+  const off_t start = ::lseek(fd_, 0, SEEK_END);
+  size_t done = 0;
+  while (done < row.size()) {
+    const ssize_t n = ::write(fd_, row.data() + done, row.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int e = n < 0 ? errno : ENOSPC;
+      if (start >= 0 && done > 0 && ::ftruncate(fd_, start) != 0) {
+        // The partial row stays; the caller reports the failure.
+      }
+      if (why) *why = "cannot write " + path_ + ": " + ErrnoText(e);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void RowFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view data, std::string* why) {

@@ -47,6 +47,43 @@ std::string SanitizeFileNamePart(std::string_view text);
 // Reads a whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string* out);
 
+// Reads a local input file (INI, plan, table) the operator or the folder
+// supplies: only a regular file of at most max_bytes is read. A FIFO, a
+// device (/dev/zero), a folder or a larger file is refused at once, without
+// blocking and without reading it; *why then names the file and the reason.
+inline constexpr size_t kMaxInputFileBytes = 1024 * 1024;
+bool ReadInputFile(const std::string& path, std::string* out, std::string* why = nullptr, size_t max_bytes = kMaxInputFileBytes);
+
+// A file written row by row (logs, exports, the ledger): created anew and
+// exclusively (O_EXCL, never through a symbolic link), or opened for
+// appending without following a link. Each row goes out in one write; a
+// failed or short write is reported at once and the partial row is cut off
+// again, so the file always ends after a whole row.
+class RowFile {
+ public:
+  RowFile() = default;
+  ~RowFile();
+  RowFile(const RowFile&) = delete;
+  RowFile& operator=(const RowFile&) = delete;
+
+  // Creates path; fails (EEXIST in *err) when the name is taken, also by a
+  // link. *why says what failed, with the path.
+  bool Create(const std::string& path, std::string* why = nullptr, int* err = nullptr);
+  // Opens path for appending, creating it when missing; a link is refused.
+  bool OpenAppend(const std::string& path, std::string* why = nullptr);
+  // Writes one row (the caller supplies its line end). False, with *why,
+  // when the row could not be written whole; the file then holds no part of
+  // it (as far as the file system allows truncation).
+  bool WriteRow(std::string_view row, std::string* why = nullptr);
+  void Close();
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
 // Replaces path with data as one step: writes a temporary file in the same
 // folder, flushes it to disk and renames it over path. An existing file keeps
 // its permissions; a crash leaves the old or the new file, never a mix.
