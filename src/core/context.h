@@ -18,6 +18,7 @@
 #include "core/platform/guarded.h"
 #include "core/platform/port_scan.h"
 #include "core/ui/forms.h"
+#include "core/ui/operator.h"
 
 namespace bms {
 
@@ -120,6 +121,9 @@ class Context {
   std::function<std::vector<SerialDeviceEntry>()> SerialDeviceList = [] { return ListSerialDevices(); };
 
   // ---- front-end hooks ----
+  // Prompts and file choices (set by the front end; tests script it).
+  // Without one, OK prompts are answered Ok and Yes/No prompts No.
+  OperatorInteraction* Operator = nullptr;
   // Set by the front end: ends the application (EXIT, main window closed).
   std::function<void()> QuitApplication;
   // Called by the polling loops at the end of every cycle; true when the
