@@ -55,11 +55,11 @@ ShuEnableConfig DefaultShuEnableConfig();
 
 // Identity of the running executable: its file name selects the edition.
 struct AppIdentity {
-  std::string exe_name;     // file name without folder (after --edition)
-  std::string app_folder;   // folder of the executable, trailing '/'
-  std::string data_folder;  // where logs and reports go (app_folder or fallback)
+  std::string exe_name;          // file name without folder (after --edition)
+  std::string app_folder;        // folder of the executable, trailing '/'
+  std::string data_folder;       // where logs and reports go (app_folder or fallback)
   std::string data_folder_note;  // why data_folder is not the app folder, for the operator
-  std::string current_dir;  // where the INI files live, trailing '/'
+  std::string current_dir;       // where the INI files live, trailing '/'
   int version_major = 1, version_minor = 0, version_release = 0;
   bool version_known = true;
   bool simulate = false;  // the built-in virtual pack is offered as a port
@@ -86,6 +86,8 @@ class Context {
   std::atomic<uint8_t> LogEnabled{0};
   std::atomic<bool> LinkLost{false};       // the device vanished during this connection
   std::atomic<bool> MonitorActive{false};  // a polling worker has not finished its end sequence
+  std::atomic<uint64_t> BytesReceived{0};  // every byte read from the link
+  std::atomic<uint64_t> ValidReplies{0};   // replies and status blocks that passed their checks
   Workers workers;
   ShuEnableConfig ShuEnable = DefaultShuEnableConfig();
 

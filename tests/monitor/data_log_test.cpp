@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include "core/link/link_port.h"
+#include "core/platform/files.h"
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "platform/temp_folder.h"
@@ -104,6 +107,111 @@ TEST_F(DataLogRun, TimerWritesRowsWhereTheXplTabShows) {
   for (size_t i = 1; i < rows.size(); ++i) ms.push_back(std::stoi(rows[i].substr(21, 3)) + 1000 * (std::stoi(rows[i].substr(18, 2)) + 60 * std::stoi(rows[i].substr(15, 2))));
   for (size_t i = 2; i < ms.size(); ++i) EXPECT_EQ(ms[i] - ms[i - 1], 10000) << rows[i];
   EXPECT_FALSE(ctx.TimerRecordDelay->running());
+}
+
+// A row holds only values the pack sent in its own cycle. A cycle whose
+// status block or one of whose cell-voltage pages did not come is no
+// complete cycle: no row, and the rows not written are counted and named.
+struct IntegrityCase {
+  const char* name;
+  sim::Fault fault;
+  bool timer;        // the record-delay timer writes the rows
+  int cycles;        // STOP after this many cycles, complete or not (0: at stop_ms)
+  int64_t stop_ms;   // virtual instant of STOP
+  size_t rows;       // data rows written
+  uint32_t skipped;  // rows not written
+  const char* panel2;
+};
+
+sim::Fault CellPage(uint16_t page, sim::FaultAction a, sim::FaultTrigger t) { return sim::Fault::Make(sim::FaultMatch::Register(0x1001, page), a, t); }
+
+class DataLogIntegrity : public DataLogRun, public ::testing::WithParamInterface<IntegrityCase> {};
+
+TEST_P(DataLogIntegrity, NoRowCarriesAValueNotReadInItsCycle) {
+  const IntegrityCase& c = GetParam();
+  pack.faults().add(c.fault);
+  Start();
+  ctx.FormMain.TabSheetXPL.set_visible(c.timer);
+  int cycles = 0;
+  ctx.MonitorCycleHook = [this, &c, &cycles](bool) {
+    if (c.cycles > 0 && ++cycles >= c.cycles) ctx.RunFlag = 0;
+  };
+  if (c.cycles == 0) clock.at(c.stop_ms, [this] { ctx.RunFlag = 0; });
+  ctx.FormMain.SpdBtnRUN.click();
+  ctx.MonitorCycleHook = nullptr;
+  const auto rows = Rows(Read(ctx.Log->path()));
+  ASSERT_FALSE(rows.empty());
+  ASSERT_EQ(rows.size() - 1, c.rows) << Read(ctx.Log->path());
+  const sim::Scenario s = pack.scenario();
+  for (size_t r = 1; r < rows.size(); ++r) {
+    std::vector<std::string> fields;
+    size_t start = 26;
+    for (size_t end; (end = rows[r].find(',', start)) != std::string::npos; start = end + 1) fields.push_back(rows[r].substr(start, end - start));
+    ASSERT_EQ(fields.size(), 42u);
+    for (int cell = 0; cell < s.cell_series; ++cell)
+      EXPECT_EQ(fields[static_cast<size_t>(28 + cell)], std::to_string(s.cells_mv[static_cast<size_t>(cell)])) << "row " << r << " cell " << cell + 1;
+    EXPECT_EQ(fields[25], std::to_string(*std::max_element(s.cells_mv.begin(), s.cells_mv.begin() + s.cell_series)));
+  }
+  EXPECT_EQ(ctx.Log->rows_skipped(), c.skipped);
+  EXPECT_EQ(ctx.FormMain.StatusBarView.item(2), c.panel2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DataLogIntegrity,
+                         ::testing::Values(
+                             // The first cycle's page 2 fails its checksum: no row until a complete cycle.
+                             IntegrityCase{"BadChecksumFirstCycle", CellPage(2, sim::FaultAction::BadChecksum, sim::FaultTrigger::Nth(1)), false, 3, 0, 2, 0, ""},
+                             IntegrityCase{"BadChecksumLaterCycle", CellPage(2, sim::FaultAction::BadChecksum, sim::FaultTrigger::Nth(2)), false, 3, 0, 2, 1,
+                                           "  Log: 1 row not written (cell voltages page 2 not read) "},
+                             IntegrityCase{"SilentPage", CellPage(3, sim::FaultAction::Silence, sim::FaultTrigger::Nth(2)), false, 3, 0, 2, 1,
+                                           "  Log: 1 row not written (cell voltages page 3 not read) "},
+                             IntegrityCase{"ExtraFrameOnEveryReply", CellPage(1, sim::FaultAction::ExtraFrame, sim::FaultTrigger::From(2)), false, 3, 0, 1, 2,
+                                           "  Log: 2 rows not written (cell voltages page 1 not read) "},
+                             IntegrityCase{"SilentStatusPollByTimer", sim::Fault::Make(sim::FaultMatch::StatusPoll(), sim::FaultAction::Silence, sim::FaultTrigger::From(2)), true,
+                                           0, 20000, 1, 6, "  Log: 6 rows not written (no complete cycle since the last row) "}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// A log never replaces another file: a second run in the same second, or a
+// name planted as a symbolic link, moves on to the next number.
+TEST_F(DataLogRun, TakenNamesMoveOnToTheNextNumberAndLinksAreNeverFollowed) {
+  Start();
+  const std::string folder = tmp.path() + "/Log_Record/";
+  ASSERT_TRUE(MakeDirectories(folder));
+  const std::string stem = folder + "TQ_NULL_20261209_003015_log_";
+  const std::string target = tmp.path() + "/precious.txt";
+  { std::ofstream(target) << "keep me"; }
+  ASSERT_EQ(::symlink(target.c_str(), (stem + "1.csv").c_str()), 0);
+  { std::ofstream(stem + "2.csv") << "another run"; }
+  ASSERT_TRUE(OpenDataLog(ctx, false)) << ctx.FormMain.StatusBarView.item(2);
+  EXPECT_EQ(ctx.Log->path(), stem + "3.csv");
+  CloseDataLog(ctx);
+  EXPECT_EQ(Read(target), "keep me");
+  EXPECT_EQ(Read(stem + "2.csv"), "another run");
+  EXPECT_EQ(Read(stem + "3.csv"), DataLogHeader(false));
+}
+
+// Device text in a row: no column shift, no forged row, no formula.
+TEST_F(DataLogRun, DeviceTextCannotBreakARow) {
+  Start();
+  ASSERT_TRUE(OpenDataLog(ctx, false));
+  const std::string hostile[] = {"A,B", "line\r\nforged,row", "\x1b[31mred", "=HYPERLINK(\"x\")", "+1", "@SUM(A1)", "\xff\xfe\x80", std::string(200, 'Z') + ","};
+  for (const std::string& text : hostile) {
+    ctx.FormMain.EditBarCode32.set_text(text);
+    ctx.FormMain.EditFWID.set_text(text);
+    ctx.FormMain.EditFWVer.set_text(text);
+    ctx.FormMain.EditPDSN.set_text(text);
+    WriteDataLogRow(ctx);
+  }
+  CloseDataLog(ctx);
+  const auto rows = Rows(Read(ctx.Log->path()));
+  ASSERT_EQ(rows.size(), 1 + std::size(hostile));
+  const size_t columns = static_cast<size_t>(std::count(rows[0].begin(), rows[0].end(), ','));
+  for (size_t r = 1; r < rows.size(); ++r) {
+    EXPECT_EQ(static_cast<size_t>(std::count(rows[r].begin(), rows[r].end(), ',')), columns) << rows[r];
+    EXPECT_EQ(rows[r].find_first_of("\r\n\x1b"), std::string::npos);
+    const std::string barcode = rows[r].substr(26, rows[r].find(',', 26) - 26);
+    EXPECT_TRUE(barcode.empty() || (barcode[0] != '=' && barcode[0] != '+' && barcode[0] != '-' && barcode[0] != '@')) << barcode;
+  }
+  EXPECT_EQ(rows[4].substr(26, 17), "'=HYPERLINK(\"x\"),");
 }
 
 TEST_F(DataLogRun, BarcodeFromOperatorInputStaysInTheLogFolder) {

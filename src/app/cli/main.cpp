@@ -140,6 +140,12 @@ int Monitor(const MonitorOptions& o) {
   }
   bms::Context& ctx = *s.ctx;
   ctx.FormConfig.CheckBoxLogFileSave.set_checked(o.log);
+  std::mutex err_mu;
+  // Problems of the log go to stderr the moment they happen.
+  ctx.Log->on_problem = [&err_mu](const std::string& text) {
+    std::lock_guard<std::mutex> lock(err_mu);
+    std::cerr << "bmsmon-cli: " << cli::Term(text) << std::endl;
+  };
 
   std::mutex mu;
   std::condition_variable cv;
@@ -189,19 +195,34 @@ int Monitor(const MonitorOptions& o) {
   }
   ctx.workers.wait_idle(15000);
   const std::string reason = ctx.FormMain.StatusBarView.item(2);
-  if (!ctx.Log->path().empty()) std::cerr << "bmsmon-cli: data log " << cli::Term(ctx.Log->path()) << "\n";
-  if (cli::g_interrupted.load() && !ctx.LinkLost.load()) return kExitOk;  // stopped by the operator
-  if (ctx.LinkLost.load() || (!reason.empty() && completed == 0 && !timed_out)) {
+  std::lock_guard<std::mutex> err_lock(err_mu);
+  const bool log_failed = o.log && (ctx.Log->path().empty() || ctx.Log->write_failed());
+  if (o.log && !ctx.Log->path().empty()) {
+    std::cerr << "bmsmon-cli: data log " << cli::Term(ctx.Log->path()) << ": " << ctx.Log->rows_written() << " rows written";
+    if (ctx.Log->rows_skipped() > 0) std::cerr << ", " << ctx.Log->rows_skipped() << " not written (last: " << cli::Term(ctx.Log->skip_reason()) << ")";
+    std::cerr << "\n";
+  }
+  if (o.json && o.log) {
+    nlohmann::json summary = {
+        {"log", cli::JsonText(ctx.Log->path())}, {"rows_written", ctx.Log->rows_written()}, {"rows_skipped", ctx.Log->rows_skipped()}, {"log_failed", log_failed}};
+    if (ctx.Log->rows_skipped() > 0) summary["skip_reason"] = cli::JsonText(ctx.Log->skip_reason());
+    if (log_failed) summary["log_error"] = cli::JsonText(ctx.Log->error());
+    cli::PrintJson(std::cout, {{"summary", summary}});
+  }
+  const int ok_or_log = log_failed ? cli::kExitOutput : kExitOk;
+  if (cli::g_interrupted.load() && !ctx.LinkLost.load()) return ok_or_log;  // stopped by the operator
+  if (ctx.LinkLost.load() || (!reason.empty() && completed == 0 && !timed_out && ctx.Log->rows_skipped() == 0 && !log_failed)) {
     std::cerr << "bmsmon-cli: " << cli::Term(Trim(reason.empty() ? ctx.LinkError.get() : reason)) << "\n";
     return kExitFailure;
   }
   if (timed_out) {
-    std::cerr << "bmsmon-cli: no complete polling cycle within " << o.first_cycle_timeout_s << " s (is the pack connected and awake?)\n";
+    const std::string why = ctx.ValidReplies.load() == 0 && ctx.BytesReceived.load() > 0 ? "replies came but none was valid" : "is the pack connected and awake?";
+    std::cerr << "bmsmon-cli: no complete polling cycle within " << o.first_cycle_timeout_s << " s (" << why << ")\n";
     return kExitFailure;
   }
   if (!reason.empty()) std::cerr << "bmsmon-cli: " << cli::Term(Trim(reason)) << "\n";
   if (completed == 0 && !cli::g_interrupted.load()) return kExitFailure;
-  return kExitOk;
+  return ok_or_log;
 }
 
 // ---- cmd ----

@@ -183,6 +183,7 @@ uint8_t ReceiveReply(Context& ctx, int* record_count) {
   for (int k = 0; k < count; ++k) std::memcpy(recs[static_cast<size_t>(k)].data(), buf + static_cast<size_t>(k) * kFrameSize + 1, 10);
   ctx.ReplyRecords.set(recs);
   *record_count = count;
+  ++ctx.ValidReplies;
   ToggleRxLamp(ctx);
   return 0;
 }
@@ -237,6 +238,7 @@ bool ReadStatusBlock(Context& ctx) {
     return false;
   }
   if (StatusBlockSum(block) != block[95]) return false;
+  ++ctx.ValidReplies;
   DecodeStatusBlock(ctx, block);
   return true;
 }

@@ -117,7 +117,9 @@ bool LinkBytesWaiting(Context& ctx, size_t* n) {
 
 bool LinkRead(Context& ctx, uint8_t* buf, size_t n, size_t* got) {
   *got = 0;
-  return LinkPortOpen(ctx) && Checked(ctx, ctx.LinkPort->read(buf, n, got));
+  const bool ok = LinkPortOpen(ctx) && Checked(ctx, ctx.LinkPort->read(buf, n, got));
+  ctx.BytesReceived += *got;
+  return ok;
 }
 
 bool LinkWrite(Context& ctx, const uint8_t* buf, size_t n, size_t* written) {

@@ -11,6 +11,7 @@
 #include "core/link/frame.h"
 #include "core/link/link_port.h"
 #include "core/platform/files.h"
+#include "core/platform/safe_text.h"
 #include "core/shell/editions.h"
 
 namespace bms {
@@ -18,9 +19,12 @@ namespace bms {
 bool DataLog::open(const std::string& path) {
   close();
   std::lock_guard<std::mutex> lock(mu_);
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  name_taken_ = false;
+  write_failed_ = false;
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
   if (fd_ < 0) {
-    error_ = "cannot create " + path + ": " + std::strerror(errno);
+    name_taken_ = errno == EEXIST;
+    error_ = "cannot create " + path + ": " + (name_taken_ ? std::string("the name is taken") : std::string(std::strerror(errno)));
     return false;
   }
   path_ = path;
@@ -33,22 +37,35 @@ bool DataLog::is_open() const {
   return fd_ >= 0;
 }
 
-bool DataLog::append(const std::string& text) {
+bool DataLog::append(const std::string& text, bool count_as_row) {
   std::lock_guard<std::mutex> lock(mu_);
   if (fd_ < 0) return false;
+  const off_t start = ::lseek(fd_, 0, SEEK_END);
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      error_ = "cannot write " + path_ + ": " + std::strerror(errno);
+      const int err = n < 0 ? errno : ENOSPC;
+      // No torn row: what went out of this one is taken back.
+      if (done > 0 && start >= 0 && ::ftruncate(fd_, start) != 0) {
+        error_ = "cannot write " + path_ + ": " + std::strerror(err) + " (a partial row is left at its end)";
+      } else {
+        error_ = "cannot write " + path_ + ": " + std::strerror(err);
+      }
+      write_failed_ = true;
       return false;
     }
     done += static_cast<size_t>(n);
   }
   if (::fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
     error_ = "cannot flush " + path_ + ": " + std::strerror(errno);
+    write_failed_ = true;
     return false;
+  }
+  if (count_as_row) {
+    complete_since_row_ = false;
+    ++rows_written_;
   }
   return true;
 }
@@ -67,6 +84,57 @@ std::string DataLog::path() const {
 std::string DataLog::error() const {
   std::lock_guard<std::mutex> lock(mu_);
   return error_;
+}
+
+bool DataLog::name_taken() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return name_taken_;
+}
+
+bool DataLog::write_failed() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return write_failed_;
+}
+
+void DataLog::reset_counts() {
+  std::lock_guard<std::mutex> lock(mu_);
+  complete_since_row_ = false;
+  rows_written_ = rows_skipped_ = 0;
+  skip_reason_.clear();
+  write_failed_ = false;
+  error_.clear();
+  path_.clear();
+}
+
+void DataLog::note_complete_cycle() {
+  std::lock_guard<std::mutex> lock(mu_);
+  complete_since_row_ = true;
+}
+
+bool DataLog::take_complete_cycle() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return complete_since_row_;
+}
+
+uint32_t DataLog::rows_written() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return rows_written_;
+}
+
+uint32_t DataLog::rows_skipped() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return rows_skipped_;
+}
+
+std::string DataLog::skip_reason() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return skip_reason_;
+}
+
+void DataLog::count_skip(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++rows_skipped_;
+  skip_reason_ = reason;
 }
 
 RecordDelayTimer::~RecordDelayTimer() { stop(); }
@@ -256,11 +324,12 @@ std::string DataLogRow(Context& ctx) {
   row += ms;
   row += ", ";
   auto add = [&row](const std::string& field) { row += field + ","; };
-  add(m.EditBarCode32.text());
+  // Text from the pack: never a column shift, a forged row or a formula.
+  add(CsvTextField(m.EditBarCode32.text()));
   add(m.CheckBoxSippingMode.checked() ? "1" : "0");
-  add(m.EditFWID.text());
-  add(m.EditFWVer.text());
-  add(m.EditPDSN.empty() ? "null" : m.EditPDSN.text());
+  add(CsvTextField(m.EditFWID.text()));
+  add(CsvTextField(m.EditFWVer.text()));
+  add(m.EditPDSN.empty() ? "null" : CsvTextField(m.EditPDSN.text()));
   for (Control* c : {&m.EditPackVolt, &m.EditPackCurrent, &m.EditCellSeries, &m.EditCellParallel, &m.EditDC, &m.EditFCC, &m.EditRC, &m.EditTCC, &m.EditCycleCnt, &m.EditASOC,
                      &m.EditRSOC, &m.EditT1, &m.EditT2, &m.EditCurrentSign})
     add(c->text());
@@ -285,22 +354,62 @@ bool OpenDataLog(Context& ctx, bool pq) {
   }
   const std::string barcode = m.EditWriteLogBarcode.text();
   const std::string name = "TQ_" + (barcode.empty() ? std::string("NULL") : SanitizeFileNamePart(barcode)) + "_" + start;
-  const std::string path = folder + name + "_log_1.csv";
-  if (!folder_ok) {
-    SetStatusPanel(ctx, 2, "  Log not written: " + why);
+  ctx.Log->reset_counts();
+  auto fail = [&ctx](const std::string& text) {
+    SetStatusPanel(ctx, 2, "  Log not written: " + text);
+    if (ctx.Log->on_problem) ctx.Log->on_problem("log not written: " + text);
     return false;
+  };
+  if (!folder_ok) return fail(why);
+  // The name's number counts up past names already taken (a second run in
+  // the same second, a planted link): a log never replaces another file.
+  constexpr unsigned long kMaxSequence = 9999;
+  for (unsigned long n = 1; n <= kMaxSequence; ++n) {
+    const std::string path = folder + name + "_log_" + std::to_string(n) + ".csv";
+    if (ctx.Log->open(path)) {
+      if (ctx.Log->append(DataLogHeader(pq), false)) return true;
+      const std::string error = ctx.Log->error();
+      ctx.Log->close();
+      return fail(error);
+    }
+    if (!ctx.Log->name_taken()) return fail(ctx.Log->error());
   }
-  if (!ctx.Log->open(path) || !ctx.Log->append(DataLogHeader(pq))) {
-    SetStatusPanel(ctx, 2, "  Log not written: " + ctx.Log->error());
-    ctx.Log->close();
-    return false;
-  }
-  return true;
+  return fail("every name " + name + "_log_1.csv to _log_" + std::to_string(kMaxSequence) + ".csv is taken");
 }
 
 void WriteDataLogRow(Context& ctx) {
   if (!ctx.Log->is_open()) return;
-  if (!ctx.Log->append(DataLogRow(ctx))) SetStatusPanel(ctx, 2, "  Log write failed: " + ctx.Log->error());
+  if (!ctx.Log->append(DataLogRow(ctx))) {
+    const std::string error = ctx.Log->error();
+    ctx.Log->close();  // rows after a gap would look continuous: logging ends here
+    SetStatusPanel(ctx, 2, "  Log write failed: " + error + "; logging stopped");
+    if (ctx.Log->on_problem) ctx.Log->on_problem("log write failed: " + error + "; logging stopped");
+  }
+}
+
+void SkipDataLogRow(Context& ctx, const std::string& reason) {
+  if (!ctx.Log->is_open()) return;
+  ctx.Log->count_skip(reason);
+  const std::string text = std::to_string(ctx.Log->rows_skipped()) + (ctx.Log->rows_skipped() == 1 ? " row" : " rows") + " not written (" + reason + ")";
+  SetStatusPanel(ctx, 2, "  Log: " + text + " ");
+  if (ctx.Log->on_problem) ctx.Log->on_problem("log: " + text);
+}
+
+void LogCycleRow(Context& ctx, bool completed, const std::string& reason) {
+  if (completed) ctx.Log->note_complete_cycle();
+  if (!ctx.CycleDone.load()) return;  // nothing is logged before the first complete cycle
+  const bool by_timer = ctx.FormMain.TabSheetXPL.visible() || ctx.FormMain.TabSheetEVT.visible();
+  if (by_timer) {
+    if (!ctx.TimerRecordDelay->running() && completed) {
+      WriteDataLogRow(ctx);
+      ctx.TimerRecordDelay->start();
+      ctx.FormMain.TimerRecordDelayCnt.set_enabled(true);
+    }
+  } else if (completed) {
+    WriteDataLogRow(ctx);
+  } else {
+    SkipDataLogRow(ctx, reason);
+  }
 }
 
 void CloseDataLog(Context& ctx) { ctx.Log->close(); }
@@ -310,7 +419,11 @@ void TimerRecordDelayCntTimer(Context& ctx) {
     ctx.TimerRecordDelay->stop();
     ctx.FormMain.TimerRecordDelayCnt.set_enabled(false);
   }
-  WriteDataLogRow(ctx);
+  // A row only holds values read since the previous row.
+  if (ctx.Log->take_complete_cycle())
+    WriteDataLogRow(ctx);
+  else
+    SkipDataLogRow(ctx, "no complete cycle since the last row");
 }
 
 void CSpinEditRecordDelayChange(Context& ctx) {

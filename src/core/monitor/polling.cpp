@@ -36,21 +36,17 @@ bool ReadRegister(Context& ctx, uint16_t address, uint16_t length) {
   return AwaitReplyDecode(ctx);
 }
 
-bool XplOrEvtVisible(Context& ctx) { return ctx.FormMain.TabSheetXPL.visible() || ctx.FormMain.TabSheetEVT.visible(); }
-
-// One row per cycle, or the record-delay timer where the XPL/EVT tabs show.
-void LogCycleRow(Context& ctx) {
-  if (!ctx.CycleDone.load()) return;
-  if (XplOrEvtVisible(ctx)) {
-    if (!ctx.TimerRecordDelay->running()) {
-      WriteDataLogRow(ctx);
-      ctx.TimerRecordDelay->start();
-      ctx.FormMain.TimerRecordDelayCnt.set_enabled(true);
-    }
-  } else {
-    WriteDataLogRow(ctx);
-  }
+// A cell-voltage page counts as read in this cycle only when its own reply
+// (address 0x1001 and this page) was decoded.
+bool ReadCellPage(Context& ctx, uint16_t page, int64_t wait_ms) {
+  SendRequest(ctx, 0x1001, page);
+  if (wait_ms > 0) ctx.clock.sleep_ms(wait_ms);
+  if (!AwaitReplyDecode(ctx)) return false;
+  const ReplyRecord r = ctx.ReplyRecords.get()[0];
+  return (r[2] << 8 | r[3]) == 0x1001 && (r[4] << 8 | r[5]) == page;
 }
+
+std::string CellPageMissing(uint16_t page) { return "cell voltages page " + std::to_string(page) + " not read"; }
 
 void RawCellStatistics(Context& ctx) {
   const CellSpread s = ctx.Live.with([](LiveData& live) { return SpreadOfCells(live.RawCellVoltage, live.CellSeries); });
@@ -60,12 +56,13 @@ void RawCellStatistics(Context& ctx) {
 }
 
 // Steps 8.1 to 8.6 of a full cycle after a valid status block; false when a
-// stop test ended the run.
-bool FullCycleReads(Context& ctx) {
+// stop test ended the run. *missing names what of the cycle's values was
+// not read (empty: the cycle is complete).
+bool FullCycleReads(Context& ctx, std::string* missing) {
   TFormMain& m = ctx.FormMain;
   if (Stopped(ctx)) return false;
   for (uint16_t page = 1; page <= 4; ++page) {
-    ReadRegister(ctx, 0x1001, page);
+    if (!ReadCellPage(ctx, page, 0) && missing->empty()) *missing = CellPageMissing(page);
     if (Stopped(ctx)) return false;
   }
   ReadRegister(ctx, 0x200B, 0);
@@ -91,7 +88,7 @@ bool FullCycleReads(Context& ctx) {
     if (Stopped(ctx)) return false;
     RawCellStatistics(ctx);
   }
-  ctx.CycleDone = 1;
+  if (missing->empty()) ctx.CycleDone = 1;
   return true;
 }
 
@@ -293,13 +290,15 @@ void MonitorLoop(Context& ctx) {
       continue;
     }
     bool completed = false;
+    std::string missing = "no valid status block";
     ctx.clock.sleep_ms(10);
     if (Stopped(ctx)) break;
     SendStatusPoll(ctx);
     if (Stopped(ctx)) break;
     if (ReadStatusBlock(ctx)) {
-      if (!FullCycleReads(ctx)) break;
-      completed = true;
+      missing.clear();
+      if (!FullCycleReads(ctx, &missing)) break;
+      completed = missing.empty();
     }
     m.EditBarCode32.set_text("");
     ReadBarcodeBySelection(ctx, AutoProbe::ExternalEnds);
@@ -310,7 +309,7 @@ void MonitorLoop(Context& ctx) {
       m.CheckBoxLastChgDate.set_enabled(true);
     }
     if (Stopped(ctx)) break;
-    LogCycleRow(ctx);
+    LogCycleRow(ctx, completed, missing);
     CycleHook(ctx, completed);
   }
   EndSequence(ctx, true, false);
@@ -327,6 +326,7 @@ void MonitorLoopPQ(Context& ctx) {
   ctx.CycleDone = 0;
   while (!Stopped(ctx)) {
     bool completed = false;
+    std::string missing = "no valid status block";
     ctx.clock.sleep_ms(100);
     if (Stopped(ctx)) break;
     if (ctx.LinkBusy.load()) continue;
@@ -335,18 +335,17 @@ void MonitorLoopPQ(Context& ctx) {
     ctx.clock.sleep_ms(200);
     if (Stopped(ctx)) break;
     if (ReadStatusBlock(ctx)) {
+      missing.clear();
       bool stopped = false;
       for (uint16_t page = 1; page <= 4 && !stopped; ++page) {
-        SendRequest(ctx, 0x1001, page);
-        ctx.clock.sleep_ms(50);
-        AwaitReplyDecode(ctx);
+        if (!ReadCellPage(ctx, page, 50) && missing.empty()) missing = CellPageMissing(page);
         stopped = Stopped(ctx);
       }
       if (stopped) break;
-      ctx.CycleDone = 1;
-      completed = true;
+      completed = missing.empty();
+      if (completed) ctx.CycleDone = 1;
     }
-    LogCycleRow(ctx);
+    LogCycleRow(ctx, completed, missing);
     CycleHook(ctx, completed);
   }
   EndSequence(ctx, true, true);
