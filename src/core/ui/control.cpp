@@ -151,6 +151,18 @@ void Control::set_font_color(Color c) {
   post(Prop::FontColor, c);
 }
 
+int Control::font_size() const {
+  std::lock_guard<std::mutex> guard(form_.lock_);
+  return font_size_;
+}
+
+void Control::set_font_size(int points) {
+  std::lock_guard<std::mutex> guard(form_.lock_);
+  if (font_size_ == points) return;
+  font_size_ = points;
+  post(Prop::FontSize, points);
+}
+
 void Control::set_progress(int v) {
   std::lock_guard<std::mutex> guard(form_.lock_);
   v = std::clamp(v, min_, std::max(min_, max_));
