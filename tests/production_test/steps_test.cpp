@@ -102,10 +102,14 @@ TEST_F(StepsTest, ShippingModeWriteThatCannotReachTheWantedStateTriesThreeTimes)
   EXPECT_EQ(pack.request_count(0x4209), 3);
   const auto reads = requests_to(0x200B);
   ASSERT_EQ(reads.size(), 3u);
-  // Each failed try waits 500 ms, and every try begins with 100 ms after the
-  // echo before its read-back.
+  // Read-back: 50 ms, the reply (read until 50 ms after it), then the 500 ms
+  // of a failed try before the next set. The set itself (request, 100 ms,
+  // payload, echo) is followed by 100 ms before the read-back.
   const auto sets = requests_to(0x4209);
-  EXPECT_EQ(gap_ms(reads[0], sets[1]) >= 500, true);
+  ASSERT_EQ(sets.size(), 3u);
+  EXPECT_EQ(gap_ms(reads[0], sets[1]), 50 + 50 + 500);
+  EXPECT_EQ(gap_ms(reads[1], sets[2]), 50 + 50 + 500);
+  EXPECT_EQ(gap_ms(sets[0], reads[0]), 350);
   EXPECT_EQ(Failures(), (std::vector<std::string>{"3.    [ Shipping Mode Write ]  ........  NG"}));
   EXPECT_TRUE(Contains("  [ Shipping Mode Write  :  0]  ........  NG"));
 }
@@ -196,6 +200,25 @@ TEST_F(StepsTest, DataLogRecordStep) {
       EXPECT_NE(ctx.Log->path().find("/Log_Record/TQ_LOG1_"), std::string::npos);
     }
   }
+}
+
+TEST_F(StepsTest, DischargeWaitsAreExactAndANegativeDelayWaitsNothing) {
+  Plan("[Set]\nBalance_Test=1\nBalanceCount=2\nBalanceDelayms=300\nDelaymsAfterDsgCurrent=-5\n" + std::string(kPassingChecks));
+  ASSERT_TRUE(Run());
+  EXPECT_TRUE(Contains("Delay -5 msec"));
+  EXPECT_EQ(CountPrefix("Delay 300 msec"), 2);
+  std::vector<int64_t> polls;
+  for (const auto& m : wire.host_messages())
+    if (m.kind == sim::HostMessage::StatusPoll) polls.push_back(m.t_us / 1000);
+  // Polls: the communication test, the test after wake-up, then the
+  // discharge: refresh, delay, refresh, and per balance sample delay, refresh.
+  // A refresh is 200 ms to the block and 4 x 150 ms of cell pages.
+  ASSERT_GE(polls.size(), 6u);
+  EXPECT_EQ(polls[3] - polls[2], 800);
+  EXPECT_EQ(polls[4] - polls[3], 800 + 300);
+  EXPECT_EQ(polls[5] - polls[4], 800 + 300);
+  EXPECT_EQ(CountPrefix("Max Balance : "), 2);
+  EXPECT_TRUE(Contains("Max Balance : 17 mV, Dynamic Balance Count : 1"));  // spread under the discharge load
 }
 
 TEST_F(StepsTest, DeepSleepAtTheEndWithTwoYesAnswers) {
