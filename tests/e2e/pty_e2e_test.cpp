@@ -748,8 +748,8 @@ TEST(PtyEndToEnd, TestRunAgainstBmssimWritesReportRecordAndLedger) {
   Bmssim sim;
   ASSERT_TRUE(sim.start({"--latency-ms", "2"})) << sim.proc.err();
   ChildProcess cli;
-  ASSERT_TRUE(cli.start({BMS_CLI_PATH, "test", "run", "--plan", tmp / "plan.ini", "--work", "W-E2E", "--barcode", "E2E-1", "--port", sim.device, "--data-dir", tmp.path()},
-                        tmp.path()))
+  ASSERT_TRUE(
+      cli.start({BMS_CLI_PATH, "test", "run", "--plan", tmp / "plan.ini", "--work", "W-E2E", "--barcode", "E2E-1", "--port", sim.device, "--data-dir", tmp.path()}, tmp.path()))
       << cli.err();
   const std::optional<int> status = cli.wait(In(seconds(60)));
   ASSERT_TRUE(status.has_value()) << "bmsmon-cli did not end; stdout:\n" << cli.out() << "stderr:\n" << cli.err();

@@ -1,13 +1,14 @@
 // The files of a run: report names and folders from hostile input, a report
 // folder that cannot be written, the failure list beyond its size, the same
 // barcode twice in one second, the JSON record and the station ledger.
+#include "core/production_test/report.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "core/platform/cp950.h"
-#include "core/production_test/report.h"
 #include "production_test/evt_fixture.h"
 
 namespace bms::testing {
@@ -30,8 +31,8 @@ TEST_F(ReportTest, HostileWorkNumbersAndBarcodesStayInsideTheReportFolder) {
   struct Case {
     const char* work;
     const char* barcode;
-    const char* folder;   // below Test_Report/
-    const char* name;     // start of the report name
+    const char* folder;  // below Test_Report/
+    const char* name;    // start of the report name
   };
   const Case cases[] = {
       {"../x", "a/b", "_x", "a_b_2026"},
@@ -51,8 +52,7 @@ TEST_F(ReportTest, HostileWorkNumbersAndBarcodesStayInsideTheReportFolder) {
     // The report itself keeps the operator's text.
     EXPECT_TRUE(Contains(std::string("Work Number  :  ") + c.work));
   }
-  for (const auto& f : FilesUnder("."))
-    EXPECT_TRUE(f.rfind("Test_Report/", 0) == 0 || f.rfind("Log_Record/", 0) == 0 || f == "plan.ini") << f;
+  for (const auto& f : FilesUnder(".")) EXPECT_TRUE(f.rfind("Test_Report/", 0) == 0 || f.rfind("Log_Record/", 0) == 0 || f == "plan.ini") << f;
 }
 
 TEST_F(ReportTest, AnUnwritableReportFolderIsReportedAndTheReportCanBeSavedAgain) {

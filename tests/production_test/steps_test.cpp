@@ -19,8 +19,8 @@ const std::string kEverythingOn = std::string(
                                       "DelaymsAfterDsgCurrent=1000\nT1T2_DsgCurrentInDeepSeep_Test=1\n") +
                                   kPassingChecks + "ShippingMode=1\n";
 
-const std::vector<PromptAnswer> kAllYes = {PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::Ok,
-                                           PromptAnswer::Ok,  PromptAnswer::Yes, PromptAnswer::Yes};
+const std::vector<PromptAnswer> kAllYes = {PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::Yes, PromptAnswer::Yes,
+                                           PromptAnswer::Ok,  PromptAnswer::Ok,  PromptAnswer::Yes, PromptAnswer::Yes};
 
 class StepsTest : public EvtFixture {
  protected:

@@ -46,7 +46,8 @@ int PlanCheck(const std::string& path) {
     nlohmann::json v;
     std::visit([&v](const auto& x) { v = x; }, e.value);
     if (std::holds_alternative<std::string>(e.value)) v = cli::JsonText(std::get<std::string>(e.value));
-    sections[e.section][Trimmed(e.key)] = {{"value", v}, {"text", cli::JsonText(e.text)}, {"source", e.from_file ? "file" : "default"}, {"conversion", bms::PlanConversionName(e.conversion)}};
+    sections[e.section][Trimmed(e.key)] = {
+        {"value", v}, {"text", cli::JsonText(e.text)}, {"source", e.from_file ? "file" : "default"}, {"conversion", bms::PlanConversionName(e.conversion)}};
   }
   cli::PrintJson(std::cout, {{"plan", cli::JsonText(path)}, {"sections", sections}});
   return kExitOk;
@@ -157,14 +158,21 @@ int TestRun(const TestOptions& o) {
     const bms::EvtTest t = ctx.EVT_TEST.get();
     nlohmann::json failures = nlohmann::json::array();
     for (int k = 1; k <= t.FailCount && k <= bms::kFailureListCapacity; ++k) failures.push_back(cli::JsonText(t.FailList[static_cast<size_t>(k)]));
-    nlohmann::json j = {{"verdict", out.verdict},       {"exit_status", status},      {"report", cli::JsonText(out.report_path)}, {"record", cli::JsonText(out.json_path)},
-                        {"ledger", cli::JsonText(out.ledger_path)}, {"report_written", out.report_written}, {"duplicate", out.duplicate}, {"failures", failures}};
+    nlohmann::json j = {{"verdict", out.verdict},
+                        {"exit_status", status},
+                        {"report", cli::JsonText(out.report_path)},
+                        {"record", cli::JsonText(out.json_path)},
+                        {"ledger", cli::JsonText(out.ledger_path)},
+                        {"report_written", out.report_written},
+                        {"duplicate", out.duplicate},
+                        {"failures", failures}};
     if (!out.report_error.empty()) j["error"] = cli::JsonText(out.report_error);
-    if (!out.report_written) j["report_text"] = cli::JsonText([&] {
-      std::string text;
-      for (const auto& l : ctx.Evt->lines()) text += l + "\n";
-      return text;
-    }());
+    if (!out.report_written)
+      j["report_text"] = cli::JsonText([&] {
+        std::string text;
+        for (const auto& l : ctx.Evt->lines()) text += l + "\n";
+        return text;
+      }());
     cli::PrintJson(std::cout, j);
   } else {
     if (!out.report_written) {

@@ -14,10 +14,10 @@
 #include "core/context.h"
 #include "core/platform/clock.h"
 #include "core/shell/app.h"
+#include "sim/pack_hands.h"
 #include "sim/port_factory.h"
 #include "sim/scenario.h"
 #include "sim/sim_port.h"
-#include "sim/pack_hands.h"
 #include "sim/virtual_pack.h"
 
 namespace {

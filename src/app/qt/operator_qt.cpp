@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QThread>
 
+#include "core/production_test/production_test.h"
+
 namespace bms::qt {
 
 namespace {
@@ -26,6 +28,17 @@ QtOperator::QtOperator(bms::Context& ctx, QWidget* owner) : ctx_(ctx), owner_(ow
   stop->setObjectName(QStringLiteral("EvtStopButton"));
   row->addWidget(stop);
   connect(stop, &QPushButton::clicked, this, [this] { ctx_.FormMain.SpdBtnEVTTest.click(); });
+  // "Save report": writes the report of the last run again when it could
+  // not be written (status panel 2 said why).
+  if (owner) {
+    if (auto* test = owner->findChild<QPushButton*>(QStringLiteral("SpdBtnEVTTest")); test && test->parentWidget() && test->parentWidget()->layout()) {
+      save_ = new QPushButton(QStringLiteral("Save report"), test->parentWidget());
+      save_->setObjectName(QStringLiteral("EvtSaveReport"));
+      save_->setEnabled(false);
+      test->parentWidget()->layout()->addWidget(save_);
+      connect(save_, &QPushButton::clicked, this, [this] { bms::SaveEvtReportAgain(ctx_); });
+    }
+  }
   watch_.setInterval(200);
   connect(&watch_, &QTimer::timeout, this, [this] { UpdateStopWindow(); });
   watch_.start();
@@ -34,6 +47,10 @@ QtOperator::QtOperator(bms::Context& ctx, QWidget* owner) : ctx_(ctx), owner_(ow
 QtOperator::~QtOperator() { watch_.stop(); }
 
 void QtOperator::UpdateStopWindow() {
+  if (save_) {
+    const bms::EvtOutcome o = ctx_.Evt->outcome.get();
+    save_->setEnabled(o.finished && !o.report_written && !ctx_.Evt->running.load());
+  }
   const bool running = ctx_.FormMain.SpdBtnEVTTest.text() == "STOP" && !ctx_.FormMain.self.enabled();
   if (running && !stop_window_->isVisible()) {
     stop_window_->setEnabled(true);

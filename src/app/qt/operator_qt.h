@@ -5,8 +5,10 @@
 // while a test runs with the main window disabled.
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include "core/context.h"
 #include "core/ui/operator.h"
@@ -35,6 +37,7 @@ class QtOperator : public QObject, public bms::OperatorInteraction {
   bms::Context& ctx_;
   QPointer<QWidget> owner_;
   QWidget* stop_window_ = nullptr;
+  QPushButton* save_ = nullptr;
   QTimer watch_;
 };
 

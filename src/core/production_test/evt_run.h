@@ -32,7 +32,7 @@ struct EvtItem {
 // What the last run left for the front ends.
 struct EvtOutcome {
   bool finished = false;
-  std::string verdict;  // "PASS" or "FAIL"
+  std::string verdict;               // "PASS" or "FAIL"
   std::string start_time, end_time;  // yyyy-mm-dd hh:nn:ss
   std::string report_path, json_path, ledger_path;
   bool report_written = false;

@@ -168,7 +168,7 @@ struct FlagCheck {
 };
 
 const FlagCheck kFlagChecks[] = {
-    {&TFormMain::EditOVF, "OV Flag : ", &EvtTest::OVFlag, "  [ ", " [ "}, {&TFormMain::EditUVF, "UV Flag : ", &EvtTest::UVFlag, "  [ ", "  [ "},
+    {&TFormMain::EditOVF, "OV Flag : ", &EvtTest::OVFlag, "  [ ", " [ "},  {&TFormMain::EditUVF, "UV Flag : ", &EvtTest::UVFlag, "  [ ", "  [ "},
     {&TFormMain::EditOCF, "OC Flag : ", &EvtTest::OCFlag, "  [ ", "  [ "}, {&TFormMain::EditSCF, "SC Flag : ", &EvtTest::SCFlag, " [  ", " [ "},
     {&TFormMain::EditOTF, "OT Flag : ", &EvtTest::OTFlag, "  [ ", " [ "},  {&TFormMain::EditUTF, "UT Flag : ", &EvtTest::UTFlag, "  [ ", " [ "},
 };

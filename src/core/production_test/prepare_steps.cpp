@@ -108,7 +108,8 @@ const EraseStep kEraseSteps[] = {
      "  [ Erase MCU Total Charge Capacity ]  ........  PASS", "  [ Erase MCU Total Charge Capacity ]  ........  NG"},
     {&EvtTestSet::EraseMCUIntEEPWrite, "清除 MCU 內部 EEPROM 開始  :  ", "Erase MCU Internal EEPROM  :  ", EraseMcuEep, "  [ Erase MCU Internal EEPROM ]  ........  PASS",
      "  [ Erase MCU Internal EEPROM ]  ........  NG"},
-    {&EvtTestSet::EEPEraseWrite, "清除 MCU 外部EEPROM 開始  :  ", "Erase MCU External EEPROM  :  ", EraseExtEeprom, "  [ EEPROM Erase ]  ........  PASS", "  [ EEPROM Erase ]  ........  NG"},
+    {&EvtTestSet::EEPEraseWrite, "清除 MCU 外部EEPROM 開始  :  ", "Erase MCU External EEPROM  :  ", EraseExtEeprom, "  [ EEPROM Erase ]  ........  PASS",
+     "  [ EEPROM Erase ]  ........  NG"},
 };
 
 const char* const kSleepPromptText = "   BMS 已經 Sleep?   ";

@@ -40,7 +40,7 @@ void Timer_EVT_Balance_CheckTimer(Context& ctx);
 bool SaveEvtReportAgain(Context& ctx, std::string* why = nullptr);
 
 // Step groups, performed by the run in this order.
-bool RunLinkSteps(Context& ctx);          // link step and communication test
+bool RunLinkSteps(Context& ctx);  // link step and communication test
 // Write steps, sleep tests, test after wake-up; false when a flag check
 // found RunFlag clear (the run goes on with the end-of-test power state).
 bool RunPreparationSteps(Context& ctx);

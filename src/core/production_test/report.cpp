@@ -83,7 +83,11 @@ nlohmann::json BuildRecord(Context& ctx, const EvtOutcome& o, const EvtTestSet& 
   j["failures_not_listed"] = t.FailCount > kFailureListCapacity ? t.FailCount - kFailureListCapacity : 0;
   j["verdict"] = o.verdict;
   j["duplicate"] = o.duplicate;
-  j["counters"] = {{"to_test", counters.DevTestInput}, {"remaining", counters.DevTestRemaining}, {"passed", counters.PassCount}, {"failed", counters.FailCount}, {"tested", counters.TotalCount}};
+  j["counters"] = {{"to_test", counters.DevTestInput},
+                   {"remaining", counters.DevTestRemaining},
+                   {"passed", counters.PassCount},
+                   {"failed", counters.FailCount},
+                   {"tested", counters.TotalCount}};
   return j;
 }
 
@@ -167,7 +171,8 @@ void SaveEvtRecords(Context& ctx, const LocalTime& end, const std::string& verdi
 
   std::string jwhy;
   const std::string record = BuildRecord(ctx, o, counters).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (!MakeDirectories(EvtReportFolder(ctx, o.work_number), &jwhy) || !WriteFileAtomic(o.json_path, record, &jwhy)) problems.push_back("Record not written: " + o.json_path + ": " + jwhy);
+  if (!MakeDirectories(EvtReportFolder(ctx, o.work_number), &jwhy) || !WriteFileAtomic(o.json_path, record, &jwhy))
+    problems.push_back("Record not written: " + o.json_path + ": " + jwhy);
 
   std::string panel;
   if (o.duplicate) panel = "  duplicate: barcode " + TerminalSafe(o.barcode) + " already passed (ledger)";
