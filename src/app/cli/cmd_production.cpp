@@ -66,6 +66,8 @@ class CliOperator : public bms::OperatorInteraction {
       return a;
     }
     const bool ok_only = p.buttons == bms::PromptButtons::Ok;
+    // After Ctrl-C the run only winds down: nobody is asked any more.
+    if (cli::g_interrupted.load()) return ok_only ? bms::PromptAnswer::Ok : bms::PromptAnswer::No;
     if (::isatty(STDIN_FILENO)) {
       for (;;) {
         std::cerr << "\n[" << cli::Term(p.title) << "]\n" << cli::Term(p.text) << (ok_only ? "  (press Enter) " : "  [yes/no] ") << std::flush;
