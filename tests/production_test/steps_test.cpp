@@ -8,6 +8,7 @@
 
 #include "core/platform/files.h"
 #include "production_test/evt_fixture.h"
+#include "sim/faults.h"
 
 namespace bms::testing {
 namespace {
@@ -82,6 +83,51 @@ TEST_F(StepsTest, AScenarioValueOutOfLimitsFailsAtItsItem) {
   EXPECT_EQ(f.front(), "20.  T1 Range :  [ 40 ℃ ]  ........  NG");
   EXPECT_TRUE(Contains("20.  T1 Range : 30 ℃ to 20 ℃  Test  :  "));
   EXPECT_EQ(ctx.FormMain.PanelTestResult.text(), "FAIL");
+}
+
+TEST_F(StepsTest, AFaultRuleFailsTheRunAtItsStep) {
+  Plan(kEverythingOn);
+  Answers(kAllYes);
+  sim::Fault rule;
+  bool silence = false;
+  std::string error;
+  ASSERT_TRUE(sim::ParseFaultText("0x4101:silence", rule, &silence, error)) << error;
+  pack.faults().add(rule);
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Failures(), (std::vector<std::string>{"3.    [ Erase MCU Total Charge Capacity ]  ........  NG"}));
+  EXPECT_TRUE(Contains("  [ Erase MCU Internal EEPROM ]  ........  PASS"));  // the run goes on
+  EXPECT_EQ(ctx.FormMain.PanelTestResult.text(), "FAIL");
+}
+
+TEST_F(StepsTest, AutomaticBarcodeWriteIntoTheInternalStorageIsNg) {
+  pack.update([](sim::Scenario& s) { s.barcode_ext32.reset(); });
+  Plan("[Set]\nBarcodeWrite=1\nBarcodeMode=0\n");
+  ASSERT_TRUE(Run("AUTO-7"));
+  EXPECT_EQ(pack.barcode_int32(), "AUTO-7");  // written, but not where it should be
+  EXPECT_TRUE(Contains("3.  Barcode Write  :  AUTO-7"));
+  EXPECT_EQ(Failures(), (std::vector<std::string>{"3.    [ Barcode Write ]  ........  NG"}));
+}
+
+TEST_F(StepsTest, ClockCheckNeedsTheClockToHaveRunSinceItWasSet) {
+  struct Case {
+    const char* plan;
+    const char* verdict;
+  };
+  const Case cases[] = {
+      {"[Set]\nTestRepeatCnt=1\nRTC_Test=1\nRTCWrite=1\n[Check]\nDateTimeAccuracyRange=5\n", "NG"},  // 65535 s not yet run
+      {"[Set]\nTestRepeatCnt=1\nRTC_Test=1\nRTCWrite=0\n[Check]\nDateTimeAccuracyRange=5\n", "PASS"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.plan);
+    pack.set_pack_clock(clock.local_now());
+    Plan(c.plan);
+    ASSERT_TRUE(Run());
+    int found = 0;
+    for (const auto& l : Log())
+      if (l.rfind("  [ 2026.12.9  ", 0) == 0 && l.find(std::string("]  ........  ") + c.verdict) != std::string::npos) ++found;
+    EXPECT_EQ(found, 1);
+    EXPECT_TRUE(Contains("Check First Waite Total Second Range Range : 65535 sec."));
+  }
 }
 
 TEST_F(StepsTest, SleepTestAnsweredNoTwiceGivesEntriesAboveItsTitle) {
