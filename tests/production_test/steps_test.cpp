@@ -70,6 +70,20 @@ TEST_F(StepsTest, AWholeRunWithEveryStepOnPassesAgainstTheVirtualPack) {
   EXPECT_GE(ui.find("PanelTestResult", Prop::Text, std::string("Deep")), 0);
 }
 
+TEST_F(StepsTest, AFortyMinuteRunPasses) {
+  std::string plan = kEverythingOn;
+  plan.replace(plan.find("BalanceCount=3"), 14, "BalanceCount=120");
+  plan.replace(plan.find("BalanceDelayms=500"), 18, "BalanceDelayms=20000");
+  Plan(plan);
+  Answers(kAllYes);
+  ctx.FormConfig.CheckBoxLogFileSave.set_checked(true);
+  ASSERT_TRUE(Run());
+  EXPECT_GE(clock.now_ms(), 40 * 60 * 1000);
+  EXPECT_EQ(CountPrefix("Max Balance : "), 120);
+  EXPECT_EQ(Failures(), std::vector<std::string>{});
+  EXPECT_EQ(ctx.FormMain.PanelTestResult.text(), "PASS");
+}
+
 TEST_F(StepsTest, AScenarioValueOutOfLimitsFailsAtItsItem) {
   Plan(kEverythingOn);
   Answers(kAllYes);

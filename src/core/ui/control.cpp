@@ -121,7 +121,8 @@ void Control::set_items(std::vector<std::string> items) {
 void Control::add_item(std::string item) {
   std::lock_guard<std::mutex> guard(form_.lock_);
   items_.push_back(std::move(item));
-  post(Prop::Items, items_);
+  // A long memo (a production-test run log) is not copied when nobody mirrors it.
+  if (form_.sink_) post(Prop::Items, items_);
 }
 
 std::string Control::item(size_t i) const {
