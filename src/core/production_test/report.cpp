@@ -140,7 +140,6 @@ void SaveEvtRecords(Context& ctx, const LocalTime& end, const std::string& verdi
   o.finished = true;
   o.verdict = verdict;
   o.end_time = FormatLocalTime(end, "yyyy-mm-dd hh:nn:ss");
-  o.plan_sha256 = FileSha256(o.plan_path);
   const std::string name = EvtReportFileName(o.barcode, end, verdict);
   o.report_path = EvtReportFolder(ctx, o.work_number) + name;
   o.json_path = o.report_path.substr(0, o.report_path.size() - 4) + ".json";

@@ -105,6 +105,7 @@ void RunProductionTest(Context& ctx) {
   outcome.work_number = m.EditEVTWorkNumber.text();
   outcome.barcode = m.EditEVTBarcode.text();
   outcome.plan_path = ctx.TestPlanFile.get();
+  outcome.plan_sha256 = FileSha256(outcome.plan_path);  // the plan as this run loaded it
   run.outcome.set(outcome);
 
   run.Line(m.self.text() + "  Function  Test  Report  ...... ");
