@@ -740,6 +740,29 @@ TEST(PtyEndToEnd, ShutdownDuringTheOpenStillEndsTheWorkerPromptly) {
 // ---------------------------------------------------------------------------
 // The production test of one pack, headless, against bmssim.
 
+TEST(PtyEndToEnd, PlanCheckPrintsThePlanAndNamesAValueThatIsNoNumber) {
+  testing::TempFolder tmp;
+  tmp.write("good.ini", "[Set]\r\nTestRepeatCnt=2\r\n[Check]\r\nT1T2TestDelay=1500\r\nBMSChgDsgCurrentMax=1500.7\r\n");
+  tmp.write("bad.ini", "[Check]\r\nSOCMax=9O\r\n");
+  ChildProcess good;
+  ASSERT_TRUE(good.start({BMS_CLI_PATH, "plan", "check", tmp / "good.ini"}));
+  std::optional<int> status = good.wait(In(seconds(30)));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ExitCode(*status), 0) << good.err();
+  const std::string out = good.out();
+  EXPECT_NE(out.find("\"TestRepeatCnt\":{\"conversion\":\"integer\",\"source\":\"file\",\"text\":\"2\",\"value\":2}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"T1T2TestDelay\":{\"conversion\":\"integer\",\"source\":\"file\",\"text\":\"1500\",\"value\":1500}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"BMSChgDsgCurrentMax\":{\"conversion\":\"float-truncated\",\"source\":\"file\",\"text\":\"1500.7\",\"value\":1500}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"DateTimeFirstToCheckRange\":{\"conversion\":\"integer\",\"source\":\"default\",\"text\":\"65535\",\"value\":65535}"), std::string::npos) << out;
+
+  ChildProcess bad;
+  ASSERT_TRUE(bad.start({BMS_CLI_PATH, "plan", "check", tmp / "bad.ini"}));
+  status = bad.wait(In(seconds(30)));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ExitCode(*status), 3);
+  EXPECT_NE(bad.err().find("Test plan " + (tmp / "bad.ini") + ": section \"Check\", key \"SOCMax\": \"9O\" is not a number"), std::string::npos) << bad.err();
+}
+
 TEST(PtyEndToEnd, TestRunAgainstBmssimWritesReportRecordAndLedger) {
   testing::TempFolder tmp;
   tmp.write("plan.ini",
