@@ -82,22 +82,24 @@ TEST_F(RunTest, APlanWithEveryStepOffPassesOnTheLinkAndCommunicationSteps) {
   EXPECT_GE(ui.find("PanelTestResult", Prop::Text, std::string("Checking")), 0);
   EXPECT_GE(ui.find("PanelTestResult", Prop::FontSize, 22), 0);
 
-  // Waits: 500 ms before the first attempt, 200 ms poll to block, 80 + 20 ms
-  // per cell page; the three erase waits (1500 ms) before the test after wake-up.
-  const auto polls = wire.host_messages();
-  std::vector<int64_t> poll_ms;
-  for (const auto& msg : polls)
-    if (msg.kind == sim::HostMessage::StatusPoll) poll_ms.push_back(msg.t_us / 1000);
-  ASSERT_EQ(poll_ms.size(), 2u);
-  EXPECT_EQ(poll_ms[0], 500);
+  // Waits (from the moment a message has left the host): 500 ms before the
+  // first attempt, 200 ms from the poll to the block, 80 + 20 ms around each
+  // cell page's reply; the three erase waits (1500 ms) before the test after
+  // wake-up.
+  std::vector<sim::HostMessage> polls;
+  for (const auto& msg : wire.host_messages())
+    if (msg.kind == sim::HostMessage::StatusPoll) polls.push_back(msg);
+  ASSERT_EQ(polls.size(), 2u);
+  EXPECT_EQ(polls[0].t_us, 500 * 1000);
   const auto cells = requests_to(0x1001);
   ASSERT_EQ(cells.size(), 8u);
-  EXPECT_EQ(cells[0].t_us / 1000 - poll_ms[0], 200);
+  EXPECT_EQ(gap_ms(polls[0], cells[0]), 200);
   // 80 ms, the reply (read until 50 ms after its last byte), 20 ms.
   EXPECT_EQ(gap_ms(cells[0], cells[1]), 150);
-  // First attempt ends 400 ms after its cell requests began; then 100 ms
-  // before the preparation steps, 3 x 500 ms of erase waits and 500 ms.
-  EXPECT_EQ(poll_ms[1] - (cells[3].t_us / 1000 + 150), 100 + 1500 + 500);
+  // After the last page: its 150 ms, 100 ms before the preparation steps,
+  // 3 x 500 ms of erase waits and the 500 ms before the first attempt after
+  // wake-up.
+  EXPECT_EQ(gap_ms(cells[3], polls[1]), 150 + 100 + 1500 + 500);
 
   // The report: the run log in code page 950 with CR LF, named by barcode,
   // time and verdict.

@@ -169,7 +169,13 @@ TEST_F(StepsTest, ShippingModeWriteThatCannotReachTheWantedStateTriesThreeTimes)
   ASSERT_EQ(sets.size(), 3u);
   EXPECT_EQ(gap_ms(reads[0], sets[1]), 50 + 50 + 500);
   EXPECT_EQ(gap_ms(reads[1], sets[2]), 50 + 50 + 500);
-  EXPECT_EQ(gap_ms(sets[0], reads[0]), 350);
+  // The set: request, 100 ms, payload, 100 ms, its echo (read until 50 ms
+  // after it), then the step's 100 ms before the read-back.
+  const auto msgs = messages();
+  const auto payload = std::find_if(msgs.begin(), msgs.end(), [&](const sim::HostMessage& m) { return m.kind == sim::HostMessage::Payload && m.t_us > sets[0].t_us; });
+  ASSERT_NE(payload, msgs.end());
+  EXPECT_EQ(gap_ms(sets[0], *payload), 100);
+  EXPECT_EQ(gap_ms(*payload, reads[0]), 100 + 50 + 100);
   EXPECT_EQ(Failures(), (std::vector<std::string>{"3.    [ Shipping Mode Write ]  ........  NG"}));
   EXPECT_TRUE(Contains("  [ Shipping Mode Write  :  0]  ........  NG"));
 }
@@ -267,16 +273,23 @@ TEST_F(StepsTest, DischargeWaitsAreExactAndANegativeDelayWaitsNothing) {
   ASSERT_TRUE(Run());
   EXPECT_TRUE(Contains("Delay -5 msec"));
   EXPECT_EQ(CountPrefix("Delay 300 msec"), 2);
-  std::vector<int64_t> polls;
-  for (const auto& m : wire.host_messages())
-    if (m.kind == sim::HostMessage::StatusPoll) polls.push_back(m.t_us / 1000);
   // Polls: the communication test, the test after wake-up, then the
   // discharge: refresh, delay, refresh, and per balance sample delay, refresh.
-  // A refresh is 200 ms to the block and 4 x 150 ms of cell pages.
+  // A refresh ends 150 ms after its last cell page (80 ms, the reply, 20 ms);
+  // the delay follows.
+  const auto msgs = messages();
+  std::vector<size_t> polls;
+  for (size_t i = 0; i < msgs.size(); ++i)
+    if (msgs[i].kind == sim::HostMessage::StatusPoll) polls.push_back(i);
   ASSERT_GE(polls.size(), 6u);
-  EXPECT_EQ(polls[3] - polls[2], 800);
-  EXPECT_EQ(polls[4] - polls[3], 800 + 300);
-  EXPECT_EQ(polls[5] - polls[4], 800 + 300);
+  auto wait_before = [&](size_t poll) {
+    size_t last = poll;
+    while (last > 0 && !(msgs[last].kind == sim::HostMessage::Request && msgs[last].address == 0x1001)) --last;
+    return gap_ms(msgs[last], msgs[poll]);
+  };
+  EXPECT_EQ(wait_before(polls[3]), 150);  // the delay of -5 ms waits nothing
+  EXPECT_EQ(wait_before(polls[4]), 150 + 300);
+  EXPECT_EQ(wait_before(polls[5]), 150 + 300);
   EXPECT_EQ(CountPrefix("Max Balance : "), 2);
   EXPECT_TRUE(Contains("Max Balance : 17 mV, Dynamic Balance Count : 1"));  // spread under the discharge load
 }
