@@ -185,5 +185,17 @@ TEST_F(RunTest, StopBeforeTheDataLogStepFailsWithoutFailureEntries) {
   EXPECT_EQ(ctx.FormMain.SpdBtnEVTTest.text(), "TEST");
 }
 
+TEST_F(RunTest, StopStillStopsWhenThePlanNoLongerLoads) {
+  Plan("[Set]\nTestRepeatCnt=3\n" + std::string(kPassingChecks));
+  clock.at(5000, [this] {
+    Plan("[Check]\nSOCMax=x\n");
+    EXPECT_FALSE(SpdBtnEVTTestClick(ctx));
+  });
+  ASSERT_TRUE(Run());
+  EXPECT_FALSE(Contains("自動檢測開始  :  第3次"));
+  EXPECT_EQ(ctx.FormMain.PanelTestResult.text(), "FAIL");
+  EXPECT_NE(ctx.FormMain.StatusBarView.item(2).find("key \"SOCMax\": \"x\" is not a number"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace bms::testing

@@ -66,9 +66,10 @@ bool SpdBtnEVTTestClick(Context& ctx, std::string* error) {
   }
   const PlanLoadResult loaded = LoadTestPlan(ctx, plan);
   if (!loaded.ok) {
-    // A plan that does not load starts no run (and stops none).
+    // A plan that does not load starts no run; a running one still stops.
     SetStatusPanel(ctx, 2, "  " + loaded.error);
     if (error) *error = loaded.error;
+    if (m.SpdBtnEVTTest.text() == "STOP") ctx.RunFlag = 0;
     return false;
   }
   if (m.SpdBtnEVTTest.text() == "TEST") {
