@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,15 +34,18 @@
 #include "app/qt/binder.h"
 #include "app/qt/frontend.h"
 #include "app/qt/main_window.h"
+#include "app/qt/operator_qt.h"
 #include "app/qt/options.h"
 #include "app/qt/widgets.h"
 #include "app/qt/windows.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/platform/clock.h"
+#include "core/production_test/production_test.h"
 #include "core/shell/app.h"
 #include "core/shell/password_dialog.h"
 #include "core/ui/forms.h"
+#include "sim/pack_hands.h"
 #include "sim/port_factory.h"
 #include "sim/scenario.h"
 #include "sim/sim_port.h"
@@ -593,6 +597,90 @@ TEST_F(GuiSession, AfterDetachWorkersNoLongerReachTheWidgets) {
   QCoreApplication::processEvents();
   EXPECT_NE(volt->text(), "12345");
   EXPECT_EQ(ctx->FormMain.EditPackVolt.text(), "12345");
+}
+
+}  // namespace
+
+namespace {
+
+// The production test in the window: plan chosen, prompts answered by a
+// script, a whole run, the verdict and the counters in the widgets.
+TEST_F(GuiSession, AProductionTestRunShowsItsVerdictAndCounters) {
+  Start("TQ58_EVT_");
+  QWidget* password = fe->window_of(ctx->Form_ENG_Password);
+  ASSERT_TRUE(WaitUntil([&] { return password->isVisible(); }));
+  auto* edit = Find<QLineEdit>(password, "Edit_ENG_Password");
+  edit->setText(Q(bms::ExpectedPassword(clock.local_now(), true)));
+  Find<QPushButton>(password, "BitBtn_Yes")->click();
+  ASSERT_TRUE(WaitUntil([&] { return main->isEnabled() && !password->isVisible(); }));
+  auto* port = Find<QComboBox>(config, "CobBoxInterfaceName");
+  if (config->isVisible()) {
+    ASSERT_TRUE(WaitUntil([&] { return port->findText(bms::sim::kVirtualPortName) >= 0; }));
+    QMetaObject::invokeMethod(port, "activated", Q_ARG(int, port->findText(bms::sim::kVirtualPortName)));
+    auto* yes = Find<QPushButton>(config, "SpdBtnYES");
+    ASSERT_TRUE(WaitUntil([&] { return yes->isEnabled(); }));
+    yes->click();
+  }
+  auto* test = Find<QPushButton>(main, "SpdBtnEVTTest");
+  ASSERT_TRUE(WaitUntil([&] { return test->isEnabled(); }));
+
+  // The plan, chosen through the file dialog of PCM (scripted here).
+  const QString plan = dir.filePath("plan.ini");
+  {
+    QFile f(plan);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Set]\nSleepModeWrite=1\n[Check]\nLogRecordCnt=2\n");
+  }
+  bms::ScriptedOperator files({}, {plan.toStdString()});
+  bms::OperatorInteraction* shown = ctx->Operator;
+  ctx->Operator = &files;
+  Find<QPushButton>(main, "BitBtn_PCM")->click();
+  ctx->Operator = shown;
+  ASSERT_TRUE(WaitUntil([&] { return Find<QLineEdit>(main, "Edit_PCM_INI")->text() == plan; }));
+
+  // The two prompts of the sleep test, answered Yes on the GUI thread.
+  auto* op = dynamic_cast<bms::qt::QtOperator*>(ctx->Operator);
+  ASSERT_NE(op, nullptr);
+  // The bench hand wakes the pack behind the wake-up prompt, as bmsmon --simulate has it.
+  bms::sim::PackHands hands(*pack, op);
+  ctx->Operator = &hands;
+  std::vector<std::string> asked;
+  op->scripted = [&](const bms::Prompt& p) {
+    asked.push_back(p.text);
+    return bms::PromptAnswer::Yes;
+  };
+  // Typed by the operator.
+  for (auto [name, text] : {std::pair{"EditEVTWorkNumber", "W-GUI"}, std::pair{"EditEVTBarcode", "GUI-1"}, std::pair{"EditEVTDevTestNumberInput", "3"}}) {
+    auto* e = Find<QLineEdit>(main, name);
+    e->setFocus();
+    e->selectAll();
+    for (char ch : std::string(text)) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(ch)));
+      QCoreApplication::sendEvent(e, &press);
+    }
+  }
+  ASSERT_TRUE(WaitUntil([&] { return ctx->FormMain.EditEVTDevTestNumber.text() == "3"; }));
+  test->click();
+  ASSERT_TRUE(WaitUntil([&] { return !main->isEnabled(); })) << ctx->FormMain.StatusBarView.item(2);
+  ASSERT_TRUE(WaitUntil([&] { return Find<QWidget>(main, "EvtStopWindow") != nullptr; }));
+  auto* result = Find<QLabel>(main, "PanelTestResult");
+  ASSERT_TRUE(WaitUntil([&] { return main->isEnabled() && test->text() == "TEST"; }, 20000));
+  EXPECT_EQ(result->text(), "PASS") << [&] {
+    std::string all;
+    for (const auto& l : ctx->Evt->lines()) all += l + "\n";
+    return all;
+  }();
+  EXPECT_EQ(result->font().pointSize(), 36);
+  EXPECT_EQ(Find<QLineEdit>(main, "EditEVTDevTestNumber")->text(), "2");
+  EXPECT_EQ(Find<QLineEdit>(main, "EditEVTDevTestPassNumber")->text(), "1");
+  EXPECT_EQ(Find<QLineEdit>(main, "EditEVTDevTestTotalNumber")->text(), "1");
+  EXPECT_EQ(Find<QLineEdit>(main, "EditEVTBarcode")->text(), "");
+  EXPECT_EQ(asked, (std::vector<std::string>{"   BMS 已經 Sleep?   ", "  BMS 已經 Wake up?   "}));
+  auto* memo = Find<QPlainTextEdit>(main, "MemoLog");
+  ASSERT_TRUE(WaitUntil([&] { return memo->toPlainText().endsWith(QStringLiteral("測試結果報告  :  PASS")); }));
+  EXPECT_TRUE(memo->toPlainText().contains(QStringLiteral("3.  Sleep Command Write  :  BMS enter the sleep state")));
+  op->scripted = nullptr;
+  ctx->Operator = op;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "core/monitor/data_log.h"
+#include "core/production_test/evt_run.h"
 
 namespace bms {
 
@@ -23,6 +24,7 @@ Context::Context(Clock& c, PortFactory factory, bool inline_workers) : clock(c),
   Log = std::make_unique<DataLog>();
   TimerRecordDelay = std::make_unique<RecordDelayTimer>(clock);
   TimerRecordDelay->on_timer = [this] { TimerRecordDelayCntTimer(*this); };
+  Evt = std::make_unique<EvtRun>(*this);
 }
 
 Context::~Context() { Shutdown(); }
@@ -36,6 +38,7 @@ bool Context::Shutdown(int64_t timeout_ms) {
   RunFlag = 0;
   LinkBusy = 0;
   if (TimerRecordDelay) TimerRecordDelay->stop();
+  if (Evt) Evt->timer.stop();
   workers.refuse_new();
   clock.interrupt();
   CancelLink();

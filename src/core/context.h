@@ -17,6 +17,7 @@
 #include "core/platform/clock.h"
 #include "core/platform/guarded.h"
 #include "core/platform/port_scan.h"
+#include "core/production_test/records.h"
 #include "core/ui/forms.h"
 #include "core/ui/operator.h"
 
@@ -24,6 +25,7 @@ namespace bms {
 
 class DataLog;
 class RecordDelayTimer;
+class EvtRun;
 
 // Creates the port object for a port name (device path or the virtual pack).
 using PortFactory = std::function<std::unique_ptr<SerialPort>(const std::string& name)>;
@@ -118,6 +120,11 @@ class Context {
   // ---- data log ----
   std::unique_ptr<DataLog> Log;
   std::unique_ptr<RecordDelayTimer> TimerRecordDelay;
+
+  // ---- production test ----
+  Guarded<EvtTestSet> EVT_TEST_SET;
+  Guarded<EvtTest> EVT_TEST;
+  std::unique_ptr<EvtRun> Evt;  // the run: log, items, balance check timer, outcome
 
   // The serial-device list the connection dialog scans (sysfs by default).
   std::function<std::vector<SerialDeviceEntry>()> SerialDeviceList = [] { return ListSerialDevices(); };

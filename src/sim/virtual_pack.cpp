@@ -155,6 +155,7 @@ std::vector<Burst> VirtualPack::receive(const uint8_t* data, size_t n, int64_t t
   const double spacing = ByteTimeUs(baud);
   std::lock_guard<std::mutex> lock(mu_);
   maybe_auto_wake(t_us / 1000);
+  if (live_model_) live_model_(s_, t_us / 1000);
   if (!rx_.empty() && t_us - last_rx_us_ > kStaleInputUs) rx_.clear();
   for (size_t i = 0; i < n; ++i) {
     const int64_t end_us = t_us + WireOffsetUs(i + 1, spacing);
@@ -589,6 +590,11 @@ void VirtualPack::set_scenario(Scenario s) {
   std::lock_guard<std::mutex> lock(mu_);
   s_ = std::move(s);
   reset_clock(s_.clock);
+}
+
+void VirtualPack::set_live_model(std::function<void(Scenario&, int64_t)> fn) {
+  std::lock_guard<std::mutex> lock(mu_);
+  live_model_ = std::move(fn);
 }
 
 void VirtualPack::update(const std::function<void(Scenario&)>& fn) {

@@ -85,6 +85,9 @@ class VirtualPack {
   size_t history_count(HistoryList list) const;
   std::array<uint8_t, 96> status_block() const;
   void set_latency_us(int64_t us);
+  // Called with the live values and the time in ms whenever host bytes
+  // arrive, before they are answered (the load model, sim/virtual_load.h).
+  void set_live_model(std::function<void(Scenario&, int64_t t_ms)> fn);
 
   // ---- what reached the pack (counted whether answered or not) ----
   int request_count(uint16_t address) const;  // request frames, any page
@@ -146,6 +149,7 @@ class VirtualPack {
   PortError open_error_ = PortError::None;
   std::optional<int64_t> unplug_ms_;
   bool claimed_ = false;
+  std::function<void(Scenario&, int64_t)> live_model_;
 };
 
 }  // namespace bms::sim

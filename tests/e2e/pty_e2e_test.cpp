@@ -795,5 +795,67 @@ TEST(PtyEndToEnd, ShutdownDuringTheOpenStillEndsTheWorkerPromptly) {
   EXPECT_EQ(OpenDescriptorCount(), descriptors) << "the device opened during the shutdown is closed again";
 }
 
+// ---------------------------------------------------------------------------
+// The production test of one pack, headless, against bmssim.
+
+TEST(PtyEndToEnd, PlanCheckPrintsThePlanAndNamesAValueThatIsNoNumber) {
+  testing::TempFolder tmp;
+  tmp.write("good.ini", "[Set]\r\nTestRepeatCnt=2\r\n[Check]\r\nT1T2TestDelay=1500\r\nBMSChgDsgCurrentMax=1500.7\r\n");
+  tmp.write("bad.ini", "[Check]\r\nSOCMax=9O\r\n");
+  ChildProcess good;
+  ASSERT_TRUE(good.start({BMS_CLI_PATH, "plan", "check", tmp / "good.ini"}));
+  std::optional<int> status = good.wait(In(seconds(30)));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ExitCode(*status), 0) << good.err();
+  const std::string out = good.out();
+  EXPECT_NE(out.find("\"TestRepeatCnt\":{\"conversion\":\"integer\",\"source\":\"file\",\"text\":\"2\",\"value\":2}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"T1T2TestDelay\":{\"conversion\":\"integer\",\"source\":\"file\",\"text\":\"1500\",\"value\":1500}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"BMSChgDsgCurrentMax\":{\"conversion\":\"float-truncated\",\"source\":\"file\",\"text\":\"1500.7\",\"value\":1500}"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"DateTimeFirstToCheckRange\":{\"conversion\":\"integer\",\"source\":\"default\",\"text\":\"65535\",\"value\":65535}"), std::string::npos) << out;
+
+  ChildProcess bad;
+  ASSERT_TRUE(bad.start({BMS_CLI_PATH, "plan", "check", tmp / "bad.ini"}));
+  status = bad.wait(In(seconds(30)));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ExitCode(*status), 3);
+  EXPECT_NE(bad.err().find("Test plan " + (tmp / "bad.ini") + ": section \"Check\", key \"SOCMax\": \"9O\" is not a number"), std::string::npos) << bad.err();
+}
+
+TEST(PtyEndToEnd, TestRunAgainstBmssimWritesReportRecordAndLedger) {
+  testing::TempFolder tmp;
+  tmp.write("plan.ini",
+            "[Set]\r\nTestRepeatCnt=1\r\n[Check]\r\nProjectName=LP13S4P-A\r\nFWVer=2.14\r\nSOCMax=100\r\nSOCMin=10\r\nSOHMax=100\r\nSOHMin=50\r\nT1=25\r\nT1Range=5\r\n"
+            "T2Range=5\r\nCellVoltMax=4200\r\nCellVoltMin=3000\r\nCellBalance=100\r\nPackVoltMax=60000\r\nPackVoltMin=30000\r\nPackCurrentMax=0\r\nPackCurrentMin=-3000\r\n");
+  Bmssim sim;
+  ASSERT_TRUE(sim.start({"--latency-ms", "2"})) << sim.proc.err();
+  ChildProcess cli;
+  ASSERT_TRUE(
+      cli.start({BMS_CLI_PATH, "test", "run", "--plan", tmp / "plan.ini", "--work", "W-E2E", "--barcode", "E2E-1", "--port", sim.device, "--data-dir", tmp.path()}, tmp.path()))
+      << cli.err();
+  const std::optional<int> status = cli.wait(In(seconds(60)));
+  ASSERT_TRUE(status.has_value()) << "bmsmon-cli did not end; stdout:\n" << cli.out() << "stderr:\n" << cli.err();
+  EXPECT_EQ(ExitCode(*status), 0) << cli.out() << cli.err();
+  EXPECT_NE(cli.out().find("1.  Device  :  " + sim.device + "  Test  : \n"), std::string::npos) << cli.out();
+  EXPECT_NE(cli.out().find("verdict: PASS\n"), std::string::npos);
+
+  std::vector<fs::path> reports, records;
+  for (const auto& e : fs::directory_iterator(tmp / "Test_Report/W-E2E")) (e.path().extension() == ".txt" ? reports : records).push_back(e.path());
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_NE(cli.out().find("report: " + reports[0].string() + "\n"), std::string::npos);
+  const std::string report = ReadFile(reports[0]);
+  // The last line in code page 950 ("測試結果報告  :  PASS"), with CR LF.
+  const std::string last = "\xB4\xFA\xB8\xD5\xB5\xB2\xAA\x47\xB3\xF8\xA7\x69  :  PASS\r\n";
+  ASSERT_GE(report.size(), last.size());
+  EXPECT_EQ(report.substr(report.size() - last.size()), last);
+  const std::string record = ReadFile(records[0]);
+  EXPECT_NE(record.find("\"verdict\": \"PASS\""), std::string::npos);
+  EXPECT_NE(record.find("\"barcode\": \"E2E-1\""), std::string::npos);
+  const std::vector<std::string> ledger = SplitLines(ReadFile(tmp / "Test_Report/ledger.csv"));
+  ASSERT_EQ(ledger.size(), 2u);
+  EXPECT_NE(ledger[1].find(",W-E2E,E2E-1,PASS,0,"), std::string::npos) << ledger[1];
+  EXPECT_NE(ledger[1].find(reports[0].filename().string()), std::string::npos);
+}
+
 }  // namespace
 }  // namespace bms

@@ -379,6 +379,14 @@ void Binder::apply(Binding& b, Prop prop, const PropValue& value) {
     apply_color(b, AsInt(value, bms::kColorDefault), prop == Prop::FontColor);
     return;
   }
+  if (prop == Prop::FontSize) {
+    if (AsInt(value, 0) > 0) {
+      QFont f = w->font();
+      f.setPointSize(AsInt(value, 0));
+      w->setFont(f);
+    }
+    return;
+  }
 
   if (b.kind == ControlKind::Window) {
     if (prop == Prop::Text) w->setWindowTitle(Q(*AsText(value)));
@@ -516,6 +524,7 @@ void Binder::apply_full_state(Binding& b) {
   if (ranged) apply(b, Prop::Progress, c->progress());
   apply(b, Prop::Color, c->color());
   apply(b, Prop::FontColor, c->font_color());
+  if (c->font_size() > 0) apply(b, Prop::FontSize, c->font_size());
   apply(b, Prop::Enabled, c->enabled());
   apply(b, Prop::Visible, c->visible());
 }

@@ -12,6 +12,7 @@
 
 #include "app/qt/build.h"
 #include "app/qt/main_window.h"
+#include "app/qt/operator_qt.h"
 #include "app/qt/windows.h"
 
 namespace bms::qt {
@@ -83,6 +84,7 @@ Frontend::Frontend(bms::Context& ctx) : ctx_(ctx), binder_(std::make_unique<Bind
 
 Frontend::~Frontend() {
   detach();
+  operator_.reset();
   others_.clear();
   main_.reset();
   binder_.reset();
@@ -106,6 +108,8 @@ void Frontend::attach() {
   binder_->bind(ctx_.FormMain, main_.get());
   for (auto& [form, window] : others_) binder_->bind(*const_cast<bms::Form*>(form), window.get());
   disable_placeholders();
+  if (!operator_) operator_ = std::make_unique<QtOperator>(ctx_, main_.get());
+  if (!ctx_.Operator) ctx_.Operator = operator_.get();
 }
 
 void Frontend::detach() {
@@ -117,6 +121,7 @@ void Frontend::detach() {
     if (ctx_.ui_sink == binder_.get()) ctx_.ui_sink = nullptr;
   }
   binder_->clear();
+  if (ctx_.Operator == operator_.get()) ctx_.Operator = nullptr;
 }
 
 QWidget* Frontend::window_of(const bms::Form& form) const {

@@ -14,6 +14,7 @@
 namespace bms::qt {
 
 class MainWindow;
+class QtOperator;
 
 // QApplication that shows an error escaping an event handler in a message
 // box and carries on.
@@ -67,6 +68,7 @@ class Frontend {
   std::unique_ptr<MainWindow> main_;
   std::vector<std::pair<const bms::Form*, std::unique_ptr<QWidget>>> others_;
   bool attached_ = false;
+  std::unique_ptr<QtOperator> operator_;  // prompts and file dialogs of the production test
 };
 
 }  // namespace bms::qt

@@ -14,6 +14,7 @@
 #include "core/context.h"
 #include "core/platform/clock.h"
 #include "core/shell/app.h"
+#include "sim/pack_hands.h"
 #include "sim/port_factory.h"
 #include "sim/scenario.h"
 #include "sim/sim_port.h"
@@ -80,6 +81,13 @@ int main(int argc, char** argv) {
   {
     bms::qt::Frontend fe(ctx);
     fe.attach();  // every change from here on reaches the windows
+    // With the virtual pack, the bench hand acts behind the production
+    // test's prompts (wakes the pack, switches the load).
+    std::unique_ptr<bms::sim::PackHands> hands;
+    if (pack) {
+      hands = std::make_unique<bms::sim::PackHands>(*pack, ctx.Operator);
+      ctx.Operator = hands.get();
+    }
     bms::CreateApplication(ctx);
     bms::ShowMainWindow(ctx);
 
@@ -100,6 +108,7 @@ int main(int argc, char** argv) {
 
     rc = app.exec();
     bms::ExitApplication(ctx);  // stops the workers and closes port and log
+    if (hands) ctx.Operator = nullptr;
     fe.detach();
   }
   return rc;

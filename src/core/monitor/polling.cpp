@@ -9,6 +9,7 @@
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
 #include "core/platform/files.h"
+#include "core/production_test/test_plan.h"
 #include "core/shell/editions.h"
 
 namespace bms {
@@ -223,7 +224,7 @@ void SpdBtnRUNClick(Context& ctx) {
   if (ctx.MonitorActive.load()) return;
   if (ExeNameStartsWith(ctx, "TQ58_EVT_") || ExeNameStartsWith(ctx, "PQTQ58_EVT_")) {
     const std::string plan = m.OpenDialog_PCM_INI.text();
-    if (!plan.empty() && FileExists(plan)) ctx.TestPlanFile.set(plan);
+    if (!plan.empty() && FileExists(plan)) LoadTestPlan(ctx, plan);  // a plan error shows at the TEST press
   }
   m.SpdBtnLastChgDateGet.set_enabled(false);
   SetStatusPanel(ctx, 2, "");

@@ -9,6 +9,7 @@
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
 #include "core/platform/files.h"
+#include "core/production_test/production_test.h"
 #include "core/shell/connection_dialog.h"
 #include "core/shell/main_window.h"
 #include "core/shell/password_dialog.h"
@@ -66,6 +67,7 @@ void CreateApplication(Context& ctx) {
   WirePasswordDialog(ctx);
   WireLiveDisplayHandlers(ctx);
   WireCommandHandlers(ctx);
+  WireProductionTestHandlers(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
   if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);

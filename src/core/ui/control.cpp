@@ -121,7 +121,8 @@ void Control::set_items(std::vector<std::string> items) {
 void Control::add_item(std::string item) {
   std::lock_guard<std::mutex> guard(form_.lock_);
   items_.push_back(std::move(item));
-  post(Prop::Items, items_);
+  // A long memo (a production-test run log) is not copied when nobody mirrors it.
+  if (form_.sink_) post(Prop::Items, items_);
 }
 
 std::string Control::item(size_t i) const {
@@ -149,6 +150,18 @@ void Control::set_font_color(Color c) {
   if (font_color_ == c) return;
   font_color_ = c;
   post(Prop::FontColor, c);
+}
+
+int Control::font_size() const {
+  std::lock_guard<std::mutex> guard(form_.lock_);
+  return font_size_;
+}
+
+void Control::set_font_size(int points) {
+  std::lock_guard<std::mutex> guard(form_.lock_);
+  if (font_size_ == points) return;
+  font_size_ = points;
+  post(Prop::FontSize, points);
 }
 
 void Control::set_progress(int v) {

@@ -49,7 +49,7 @@ enum class ControlKind {
   Other
 };
 
-enum class Prop : uint8_t { Text, Enabled, Visible, Checked, ItemIndex, Items, Color, FontColor, Progress, Min, Max };
+enum class Prop : uint8_t { Text, Enabled, Visible, Checked, ItemIndex, Items, Color, FontColor, Progress, Min, Max, FontSize };
 
 using PropValue = std::variant<std::string, int, bool, std::vector<std::string>>;
 
@@ -106,6 +106,9 @@ class Control {
   void set_color(Color c);
   Color font_color() const;
   void set_font_color(Color c);
+  // Font size in points; 0: the widget's own.
+  int font_size() const;
+  void set_font_size(int points);
 
   int progress() const;
   void set_progress(int v);  // clamped to [min, max]
@@ -146,6 +149,7 @@ class Control {
   std::vector<std::string> items_;
   Color color_ = kColorDefault;
   Color font_color_ = kColorDefault;
+  int font_size_ = 0;
   int progress_ = 0;
   int min_ = 0;
   int max_ = 100;

@@ -161,6 +161,15 @@ TFormMain::TFormMain(std::mutex& lock, UiEventSink*& sink) : Form("FormMain", lo
   Caption(CheckBoxCellRAllWrite, "CellRAllWrite");
   CheckBoxCellRAllRead.set_visible(false);
   CheckBoxCellRAllWrite.set_visible(false);
+  // The EVT tab of the production test.
+  Caption(BitBtn_PCM, "PCM");
+  OpenDialog_PCM_INI.set_text("*.ini");
+  EditEVTDevTestNumberInput.set_text("0");
+  for (Control* c : {&EditEVTDevTestNumber, &EditEVTDevTestPassNumber, &EditEVTDevTestNGNumber, &EditEVTDevTestTotalNumber}) c->set_text("0");
+  Caption(PanelTestResult, "none");
+  SpdBtnEVTTest.set_font_color(kBlue);
+  MemoLog.set_items({"測試項目顯示區"});
+  Timer_EVT_Balance_Check.set_enabled(false);
 }
 
 TFormConfig::TFormConfig(std::mutex& lock, UiEventSink*& sink) : Form("FormConfig", lock, sink) {

@@ -219,7 +219,19 @@ ControlKind KindFromName(std::string_view name);
   X(EditVCell11NoAdjust)              \
   X(EditVCell12NoAdjust)              \
   X(EditVCell13NoAdjust)              \
-  X(EditVCell14NoAdjust)
+  X(EditVCell14NoAdjust)              \
+  X(EditEVTWorkNumber)                \
+  X(EditEVTDevTestNumberInput)        \
+  X(EditEVTT1)                        \
+  X(EditEVTDevTestNumber)             \
+  X(EditEVTDevTestPassNumber)         \
+  X(EditEVTDevTestNGNumber)           \
+  X(EditEVTDevTestTotalNumber)        \
+  X(PanelTestResult)                  \
+  X(MemoLog)                          \
+  X(Edit_PCM_INI)                     \
+  X(BitBtn_PCM)                       \
+  X(Timer_EVT_Balance_Check)
 
 #define BMS_TFORMCONFIG_CONTROLS(X) \
   X(Label1)                         \
