@@ -155,6 +155,13 @@ std::vector<Burst> VirtualPack::receive(const uint8_t* data, size_t n, int64_t t
   const double spacing = ByteTimeUs(baud);
   std::lock_guard<std::mutex> lock(mu_);
   maybe_auto_wake(t_us / 1000);
+  if (baud == kGatewayLineBaud) {
+    // At the gateway's speed the line carries gateway frames only.
+    const auto replies = gateway_.receive(data, n, t_us, spacing, s_.latency_us, s_.oz890_eeprom, s_.gateway_faults);
+    if (sleep_ != SleepState::Awake || faults_.silent()) return out;
+    for (const GatewayBurst& g : replies) out.push_back(Burst{g.at_us - t_us, g.bytes, spacing});
+    return out;
+  }
   if (!rx_.empty() && t_us - last_rx_us_ > kStaleInputUs) rx_.clear();
   for (size_t i = 0; i < n; ++i) {
     const int64_t end_us = t_us + WireOffsetUs(i + 1, spacing);
@@ -750,6 +757,16 @@ int VirtualPack::payloads() const {
   return payloads_;
 }
 
+int VirtualPack::gateway_requests() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return gateway_.requests();
+}
+
+int VirtualPack::gateway_requests(uint8_t reg) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return gateway_.requests(reg);
+}
+
 int VirtualPack::erase_count(uint16_t address) const {
   std::lock_guard<std::mutex> lock(mu_);
   const auto it = erases_.find(address);
@@ -761,6 +778,7 @@ void VirtualPack::reset_counters() {
   requests_.clear();
   erases_.clear();
   status_polls_ = shu_enables_ = payloads_ = 0;
+  gateway_.reset_counters();
 }
 
 void VirtualPack::set_open_error(PortError e) {
