@@ -482,6 +482,7 @@ class Parser {
     Flag("shipping_mode", &s_.shipping_mode);
     Flag("mosfet_on", &s_.mosfet_on);
     Flag("gateway_mode", &s_.gateway_mode);
+    Flag("correct_cells", &s_.correct_cells);
     Array("cell_resistance", &s_.cell_resistance_mohm, kResistanceCells, false, 0, 65535);
     Array("soc_ocv", &s_.soc_ocv, kSocOcvEntries, false, 0, 65535);
     Array("oz890", &s_.oz890_eeprom, kOz890ImageSize, false, 0, 255);

@@ -124,6 +124,10 @@ struct Scenario {
   // ---- OZ890 front end behind the I2C gateway (115200 baud) ----
   std::array<uint8_t, kOz890ImageSize> oz890_eeprom{};  // registers 0x00..0x7F
   std::vector<GatewayFault> gateway_faults;             // spoiled registers
+  // The corrected cell voltages (0x1001) follow the raw ones (0x100B) and
+  // the connection resistances: raw - current x resistance, as the BMS
+  // corrects them. Off: cells_mv is reported as it stands.
+  bool correct_cells = false;
 
   // ---- EEPROM history ----
   EepromHeaderData header;

@@ -412,6 +412,15 @@ std::optional<std::array<uint8_t, 8>> VirtualPack::read_register(uint16_t addres
     case 0x0006:
       return plain({{s_.t1t2_swap[0], 1}, {s_.t1t2_swap[1], 1}});
     case 0x1001:
+      if (s_.correct_cells) {
+        // The connection drop I x R (mA x mOhm = uV) taken off the raw voltage.
+        std::array<uint16_t, kMaxCells> v = s_.raw_cells_mv;
+        for (size_t i = 0; i < kResistanceCells; ++i) {
+          const int64_t mv = v[i] - static_cast<int64_t>(s_.pack_current_ma) * s_.cell_resistance_mohm[i] / 1000;
+          v[i] = static_cast<uint16_t>(std::clamp<int64_t>(mv, 0, 65535));
+        }
+        return cells(v);
+      }
       return cells(s_.cells_mv);
     case 0x1005: {
       const LocalTime t = clock_at(t_ms);

@@ -327,3 +327,28 @@ TEST_F(Borrow, CellResistanceRequestsAndPayloads) {
 
 }  // namespace
 }  // namespace bms
+
+namespace bms {
+namespace {
+
+// With the correction on, the pack's corrected cells follow the resistances
+// written to it, and differ from the raw cells as on a real pack.
+TEST_F(Borrow, WrittenResistancesChangeTheCorrectedCells) {
+  pack.update([](sim::Scenario& s) {
+    s.correct_cells = true;
+    s.pack_current_ma = -2000;
+    s.raw_cells_mv.fill(3900);
+  });
+  ctx.FormMain.CheckBoxVCellNoAdjust.set_checked(true);
+  BitBtnRWCancelClick(ctx);
+  ctx.FormMain.CheckBoxCellR1RW.set_checked(true);
+  DuringPolling([&] {
+    ctx.FormMain.EditCellR1.set_text("50");
+    BitBtnWCellmOmhAdjustClick(ctx);
+  });
+  EXPECT_EQ(ctx.FormMain.EditVCell1NoAdjust.text(), "3900");
+  EXPECT_EQ(ctx.FormMain.EditVCell1.text(), "4000");  // 3900 + 2000 mA x 50 mOhm
+}
+
+}  // namespace
+}  // namespace bms
