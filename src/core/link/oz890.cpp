@@ -37,7 +37,10 @@ std::string Oz890Key(uint8_t reg) {
   return b;
 }
 
-std::string Oz890ReferencePath(const Context& ctx) { return ctx.app.current_dir + kOz890File; }
+std::string Oz890ReferencePath(const Context& ctx) {
+  const std::string chosen = ctx.Oz890.with([](const Oz890State& s) { return s.reference_file; });
+  return chosen.empty() ? ctx.app.current_dir + kOz890File : chosen;
+}
 
 bool LoadOz890Reference(Context& ctx) {
   const std::string path = Oz890ReferencePath(ctx);

@@ -42,7 +42,10 @@ void EnableWriteThenRead(Context& ctx) {
 Control& ProtectionEdit(Context& ctx, const ProtectionField& f) { return Dlg(ctx).get(f.edit); }
 Control& SocvEdit(Context& ctx, int n) { return *Dlg(ctx).EditSOCVN[n]; }
 
-std::string MtdPath(const Context& ctx) { return ctx.app.current_dir + kMtdFile; }
+std::string MtdPath(const Context& ctx) {
+  const std::string chosen = ctx.Parameters.with([](const ParameterState& s) { return s.mtd_file; });
+  return chosen.empty() ? ctx.app.current_dir + kMtdFile : chosen;
+}
 
 std::string NumberRuns(const std::vector<int>& numbers) {
   std::string out;
@@ -79,7 +82,7 @@ bool ReadMtdKeys(Context& ctx, const std::string& section, const std::vector<std
   const std::string path = MtdPath(ctx);
   std::string content;
   if (!FileExists(path)) {
-    if (why) *why = "MTD.ini was not found in " + ctx.app.current_dir + ": nothing was loaded.";
+    if (why) *why = path == ctx.app.current_dir + kMtdFile ? "MTD.ini was not found in " + ctx.app.current_dir + ": nothing was loaded." : path + " was not found: nothing was loaded.";
     return false;
   }
   std::string err;
