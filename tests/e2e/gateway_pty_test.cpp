@@ -119,3 +119,47 @@ TEST_F(GatewayPty, PortHeldElsewhereIsReportedAtOnce) {
 
 }  // namespace
 }  // namespace bms
+
+namespace bms {
+namespace {
+
+// Runs bmsmon-cli with the arguments; its exit status and standard output.
+int Cli(const std::string& args, std::string* out) {
+  const std::string cmd = std::string(BMS_CLI_PATH) + " " + args + " 2>/dev/null";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  out->clear();
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
+  const int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// fw write then fw read through bmssim: the read shows the written values.
+TEST(FwCliPty, WriteThenReadShowsTheWrittenValues) {
+  Bmssim sim({});
+  ASSERT_FALSE(sim.path().empty());
+  bms::testing::TempFolder tmp;
+  std::string fw = "[FWProtectParapmterLoad]\r\n";
+  for (const char* k :
+       {"COT_Event",    "COT_Release", "COT_Event_DelayTime",    "COT_Release_DelayTime", "CUT_Event",    "CUT_Release", "CUT_Event_DelayTime",    "CUT_Release_DelayTime",
+        "DOT_Event",    "DOT_Release", "DOT_Event_DelayTime",    "DOT_Release_DelayTime", "DUT_Event",    "DUT_Releae",  "DUT_Event_DelayTime",    "DUT_Release_DelayTime",
+        "COC_Event",    "COC_Release", "COC_Event_DelayTime",    "COC_Release_DelayTime", "DOC_Event",    "DOC_Release", "DOC_Event_DelayTime",    "DOC_Release_DelayTime",
+        "OV_Threshold", "OV_Release",  "OV_Threshold_DelayTime", "OV_Release_DelayTime",  "UV_Threshold", "UV_Release",  "UV_Threshold_DelayTime", "UV_Release_DelayTime"})
+    fw += std::string(k) + "=" + (std::string(k) == "COT_Event" ? "-12" : std::string(k) == "COC_Event" ? "70000" : "3") + "\r\n";
+  tmp.write("MTD.ini", fw);
+  std::string out;
+  ASSERT_EQ(Cli("fw write --from " + tmp / "MTD.ini" + " --port " + sim.path(), &out), 0) << out;
+  ASSERT_EQ(Cli("fw read --port " + sim.path(), &out), 0) << out;
+  EXPECT_NE(out.find("COT_Event=-12\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("COC_Event=70000\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("UV_Release_DelayTime=3\n"), std::string::npos) << out;
+
+  // A refused value: status 5, nothing written.
+  tmp.write("bad.ini", "[FWProtectParapmterLoad]\r\nCOT_Event=abc\r\n");
+  EXPECT_EQ(Cli("fw write --from " + tmp / "bad.ini" + " --port " + sim.path(), &out), 5);
+}
+
+}  // namespace
+}  // namespace bms

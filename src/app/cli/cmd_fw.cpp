@@ -136,7 +136,8 @@ int Run(Table t, const Options& o) {
     if (o.action == "write") {
       TransferOutcome load;
       const TransferKind lk = t == Table::Fw ? TransferKind::FwLoad : t == Table::Socv ? TransferKind::SocvLoad : TransferKind::CellRLoad;
-      RunTransfer(ctx, lk, [&] { t == Table::Fw || t == Table::Socv ? bms::BitBtnFWDataLoadClick(ctx) : bms::BitBtnCellRPrarmLoadClick(ctx); }, &load);
+      RunTransfer(
+          ctx, lk, [&] { t == Table::Fw || t == Table::Socv ? bms::BitBtnFWDataLoadClick(ctx) : bms::BitBtnCellRPrarmLoadClick(ctx); }, &load);
       if (!load.ok) {
         result = load;
         status = cli::kExitRefused;
@@ -192,7 +193,7 @@ void Register(CLI::App& app, cli::CliEnv& env, Table t, const char* name, const 
   for (const std::string& a : actions) {
     auto o = std::make_shared<Options>();
     o->action = a;
-    const std::string help = a == "read" ? "read from the BMS and print the values as MTD.ini lines"
+    const std::string help = a == "read"    ? "read from the BMS and print the values as MTD.ini lines"
                              : a == "write" ? "write the values of an MTD.ini-style file, after checking every value"
                                             : "write a table of zeros (the dialog's Clean, then Write)";
     auto* sub = cmd->add_subcommand(a, help);

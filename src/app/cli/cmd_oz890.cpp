@@ -38,7 +38,6 @@ class CliOperator : public bms::OperatorInteraction {
   bool replace_;
 };
 
-
 int Check(const Oz890Options& o) {
   cli::Session s;
   std::string error;
@@ -76,8 +75,13 @@ int Check(const Oz890Options& o) {
     }
     nlohmann::json lines = nlohmann::json::array();
     for (const std::string& l : memo) lines.push_back(cli::JsonText(l));
-    nlohmann::json j = {{"opened", st.ran},         {"passed", passed}, {"reference_loaded", st.reference_loaded}, {"mismatch_count", st.mismatch_count},
-                        {"mismatches", mism},       {"memo", lines},    {"reference", cli::JsonText(bms::Oz890ReferencePath(ctx))}};
+    nlohmann::json j = {{"opened", st.ran},
+                        {"passed", passed},
+                        {"reference_loaded", st.reference_loaded},
+                        {"mismatch_count", st.mismatch_count},
+                        {"mismatches", mism},
+                        {"memo", lines},
+                        {"reference", cli::JsonText(bms::Oz890ReferencePath(ctx))}};
     if (!st.ran) j["error"] = cli::JsonText(st.open_error);
     if (!o.save_ref.empty()) j["saved"] = saved.empty() ? nlohmann::json(nullptr) : cli::JsonText(saved);
     if (!save_error.empty()) j["save_error"] = cli::JsonText(save_error);

@@ -32,7 +32,7 @@ struct Oz890Mismatch {
 // What the last check found; shared between its worker and the window.
 struct Oz890State {
   std::array<uint8_t, kOz890Registers> Oz890Reference{};  // expected values, initially 0
-  std::string reference_file;  // the reference to read; empty: OZ890EEP.ini in the current folder
+  std::string reference_file;                             // the reference to read; empty: OZ890EEP.ini in the current folder
   bool running = false;                                   // a check is under way
   bool ran = false;                                       // the comparison ran (the port was opened)
   std::string open_error;                                 // why the gateway port could not be opened

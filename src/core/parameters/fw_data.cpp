@@ -82,7 +82,8 @@ bool ReadMtdKeys(Context& ctx, const std::string& section, const std::vector<std
   const std::string path = MtdPath(ctx);
   std::string content;
   if (!FileExists(path)) {
-    if (why) *why = path == ctx.app.current_dir + kMtdFile ? "MTD.ini was not found in " + ctx.app.current_dir + ": nothing was loaded." : path + " was not found: nothing was loaded.";
+    if (why)
+      *why = path == ctx.app.current_dir + kMtdFile ? "MTD.ini was not found in " + ctx.app.current_dir + ": nothing was loaded." : path + " was not found: nothing was loaded.";
     return false;
   }
   std::string err;

@@ -22,7 +22,7 @@ enum class TransferKind { FwRead, FwWrite, FwLoad, SocvRead, SocvWrite, SocvLoad
 
 struct ParameterState {
   std::array<uint8_t, 48> ProtectionImage{};  // six pages of eight bytes, built by the write
-  std::string mtd_file;  // the MTD.ini to load; empty: MTD.ini in the current folder
+  std::string mtd_file;                       // the MTD.ini to load; empty: MTD.ini in the current folder
   std::array<TransferOutcome, static_cast<size_t>(TransferKind::Count)> outcome{};
 };
 
