@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt/build.h"
+#include "app/qt/socv_chart.h"
 
 namespace bms::qt {
 
@@ -244,6 +245,7 @@ FwDataDialog::FwDataDialog(QWidget* parent) : ToolDialog("PagesDlgFWData", true,
     auto* table = Named(Group(QStringLiteral(" SOC VCell Table ")), "GroupBoxSOCVTable");
     auto* grid = new QGridLayout(table);
     grid->setVerticalSpacing(2);
+    auto* chart = new SocvChart;
     for (int col = 0; col < 11; ++col) {
       const int first = col * 10 + 1;
       grid->addWidget(Text(col < 10 ? QStringLiteral("%1~%2").arg(first).arg(first + 9) : QStringLiteral("101")), 0, col);
@@ -251,10 +253,12 @@ FwDataDialog::FwDataDialog(QWidget* parent) : ToolDialog("PagesDlgFWData", true,
         auto* e = Input(QStringLiteral("EditSOCV%1").arg(n).toUtf8().constData(), 52, 4);
         e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(e, n - first + 1, col);
+        chart->track(n, e);
       }
     }
     sv->addWidget(table);
     sv->addWidget(NamedLabel("LabelSOCVUnit"));
+    sv->addWidget(chart, 1);
   }
   pages->addTab(socv, QStringLiteral("SOCV"));
   v->addWidget(pages, 1);
