@@ -194,3 +194,31 @@ TEST(FwCliPty, DISABLED_SocvAndCellResistancesWriteThenRead) {
 
 }  // namespace
 }  // namespace bms
+
+namespace bms {
+namespace {
+
+// The exit statuses of oz890 check through bmssim: 0 PASSED, 1 mismatches,
+// 3 when the port is held elsewhere.
+TEST(Oz890CliPty, ExitStatuses) {
+  Bmssim sim({});
+  ASSERT_FALSE(sim.path().empty());
+  bms::testing::TempFolder tmp;
+  auto image = sim::DefaultScenario().oz890_eeprom;
+  tmp.write("good.ini", Oz890ReferenceText(image));
+  image[0x01] ^= 0x01;
+  image[0x7E] ^= 0x10;
+  tmp.write("planted.ini", Oz890ReferenceText(image));
+  std::string out;
+  EXPECT_EQ(Cli("oz890 check --ref " + tmp / "good.ini" + " --port " + sim.path(), &out), 0) << out;
+  EXPECT_NE(out.find("Total Test Result : PASSED.\n"), std::string::npos) << out;
+  EXPECT_EQ(Cli("oz890 check --json --ref " + tmp / "planted.ini" + " --port " + sim.path(), &out), 1) << out;
+  EXPECT_NE(out.find("\"mismatch_count\":2"), std::string::npos) << out;
+  PosixSerialPort holder;
+  ASSERT_TRUE(holder.open(sim.path())) << holder.error_text();
+  EXPECT_EQ(Cli("oz890 check --port " + sim.path(), &out), 3) << out;
+  EXPECT_NE(out.find(" Gateway port error: "), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace bms
