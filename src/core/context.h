@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "core/history/records.h"
+#include "core/link/gateway_types.h"
 #include "core/link/serial_port.h"
 #include "core/link/workers.h"
 #include "core/monitor/live_data.h"
+#include "core/parameters/parameter_state.h"
 #include "core/platform/clock.h"
 #include "core/platform/guarded.h"
 #include "core/platform/port_scan.h"
@@ -101,6 +103,8 @@ class Context {
   Guarded<RtcStamp> RtcSetStamp;
   std::atomic<int> CurrentBarcodeMode{-1};
   Guarded<std::string> TestPlanFile;  // loaded test plan, empty when none
+  Guarded<Oz890State> Oz890;          // OZ890 EEPROM check: reference and last result
+  Guarded<ParameterState> Parameters;  // firmware data and cell-resistance transfers
 
   // ---- application ----
   AppIdentity app;

@@ -114,6 +114,9 @@ Scenario DefaultScenario() {
       Page({0x10, 0x9A, 0x10, 0x36, 2, 2, 0, 0}),        // SW OV 4250 / 4150 mV
       Page({0x0A, 0x8C, 0x0B, 0xB8, 2, 2, 0, 0}),        // SW UV 2700 / 3000 mV
   };
+  // An OZ890 configuration image; register 0x7F holds 0 as on a fresh chip.
+  for (size_t r = 0; r + 1 < kOz890ImageSize; ++r) s.oz890_eeprom[r] = static_cast<uint8_t>((r * 37 + 11) & 0xFF);
+  s.oz890_eeprom[kOz890ImageSize - 1] = 0;
   s.protect_records = {
       Rec(2026, 6, 14, 15, 20, 33, -18500, 46100, 12, 38, 21, 18, 0x04),
       Rec(2026, 9, 21, 6, 45, 12, -800, 38350, 0, 12, 35, 29, 0x02),
@@ -479,8 +482,16 @@ class Parser {
     Flag("shipping_mode", &s_.shipping_mode);
     Flag("mosfet_on", &s_.mosfet_on);
     Flag("gateway_mode", &s_.gateway_mode);
+    Flag("correct_cells", &s_.correct_cells);
     Array("cell_resistance", &s_.cell_resistance_mohm, kResistanceCells, false, 0, 65535);
     Array("soc_ocv", &s_.soc_ocv, kSocOcvEntries, false, 0, 65535);
+    Array("oz890", &s_.oz890_eeprom, kOz890ImageSize, false, 0, 255);
+    handlers_["gateway_fault"] = [this](std::string_view v, std::string& err) {
+      GatewayFault f;
+      if (!ParseGatewayFault(v, f, err)) return false;
+      s_.gateway_faults.push_back(f);
+      return true;
+    };
     for (size_t p = 0; p < kProtectionPages; ++p) {
       const std::string key = "protection_page" + std::to_string(p + 1);
       handlers_[key] = [this, p](std::string_view v, std::string& err) {

@@ -10,6 +10,7 @@
 
 #include "core/platform/clock.h"
 #include "sim/faults.h"
+#include "sim/gateway_slave.h"
 
 namespace bms::sim {
 
@@ -119,6 +120,14 @@ struct Scenario {
   std::array<uint16_t, kResistanceCells> cell_resistance_mohm{};      // 0x100C pages 1-13
   std::array<uint16_t, kSocOcvEntries> soc_ocv{};                     // 0x100D pages 1-26
   std::array<std::array<uint8_t, 8>, kProtectionPages> protection{};  // 0x3300 pages 1-6
+
+  // ---- OZ890 front end behind the I2C gateway (115200 baud) ----
+  std::array<uint8_t, kOz890ImageSize> oz890_eeprom{};  // registers 0x00..0x7F
+  std::vector<GatewayFault> gateway_faults;             // spoiled registers
+  // The corrected cell voltages (0x1001) follow the raw ones (0x100B) and
+  // the connection resistances: raw - current x resistance, as the BMS
+  // corrects them. Off: cells_mv is reported as it stands.
+  bool correct_cells = false;
 
   // ---- EEPROM history ----
   EepromHeaderData header;

@@ -156,6 +156,13 @@ std::vector<Burst> VirtualPack::receive(const uint8_t* data, size_t n, int64_t t
   std::lock_guard<std::mutex> lock(mu_);
   maybe_auto_wake(t_us / 1000);
   if (live_model_) live_model_(s_, t_us / 1000);
+  if (baud == kGatewayLineBaud) {
+    // At the gateway's speed the line carries gateway frames only.
+    const auto replies = gateway_.receive(data, n, t_us, spacing, s_.latency_us, s_.oz890_eeprom, s_.gateway_faults);
+    if (sleep_ != SleepState::Awake || faults_.silent()) return out;
+    for (const GatewayBurst& g : replies) out.push_back(Burst{g.at_us - t_us, g.bytes, spacing});
+    return out;
+  }
   if (!rx_.empty() && t_us - last_rx_us_ > kStaleInputUs) rx_.clear();
   for (size_t i = 0; i < n; ++i) {
     const int64_t end_us = t_us + WireOffsetUs(i + 1, spacing);
@@ -406,6 +413,15 @@ std::optional<std::array<uint8_t, 8>> VirtualPack::read_register(uint16_t addres
     case 0x0006:
       return plain({{s_.t1t2_swap[0], 1}, {s_.t1t2_swap[1], 1}});
     case 0x1001:
+      if (s_.correct_cells) {
+        // The connection drop I x R (mA x mOhm = uV) taken off the raw voltage.
+        std::array<uint16_t, kMaxCells> v = s_.raw_cells_mv;
+        for (size_t i = 0; i < kResistanceCells; ++i) {
+          const int64_t mv = v[i] - static_cast<int64_t>(s_.pack_current_ma) * s_.cell_resistance_mohm[i] / 1000;
+          v[i] = static_cast<uint16_t>(std::clamp<int64_t>(mv, 0, 65535));
+        }
+        return cells(v);
+      }
       return cells(s_.cells_mv);
     case 0x1005: {
       const LocalTime t = clock_at(t_ms);
@@ -756,6 +772,16 @@ int VirtualPack::payloads() const {
   return payloads_;
 }
 
+int VirtualPack::gateway_requests() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return gateway_.requests();
+}
+
+int VirtualPack::gateway_requests(uint8_t reg) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return gateway_.requests(reg);
+}
+
 int VirtualPack::erase_count(uint16_t address) const {
   std::lock_guard<std::mutex> lock(mu_);
   const auto it = erases_.find(address);
@@ -767,6 +793,7 @@ void VirtualPack::reset_counters() {
   requests_.clear();
   erases_.clear();
   status_polls_ = shu_enables_ = payloads_ = 0;
+  gateway_.reset_counters();
 }
 
 void VirtualPack::set_open_error(PortError e) {

@@ -17,6 +17,7 @@
 #include "core/link/serial_port.h"
 #include "core/platform/clock.h"
 #include "sim/faults.h"
+#include "sim/gateway_slave.h"
 #include "sim/scenario.h"
 
 namespace bms::sim {
@@ -95,6 +96,8 @@ class VirtualPack {
   int status_polls() const;
   int shu_enables() const;
   int payloads() const;                     // payload frames completing a write
+  int gateway_requests() const;             // gateway frames heard at 115200 baud
+  int gateway_requests(uint8_t reg) const;
   int erase_count(uint16_t address) const;  // accepted 0x4101 / 0x4102 / 0x4103 erases
   void reset_counters();
 
@@ -146,6 +149,7 @@ class VirtualPack {
   std::map<std::pair<uint16_t, uint16_t>, int> requests_;
   std::map<uint16_t, int> erases_;
   int status_polls_ = 0, shu_enables_ = 0, payloads_ = 0;
+  GatewaySlave gateway_;
   PortError open_error_ = PortError::None;
   std::optional<int64_t> unplug_ms_;
   bool claimed_ = false;

@@ -11,6 +11,8 @@
 #include "app/cli/cli_common.h"
 #include "app/cli/cmd_command.h"
 #include "app/cli/cmd_production.h"
+#include "app/cli/cmd_fw.h"
+#include "app/cli/cmd_oz890.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
@@ -300,6 +302,10 @@ int main(int argc, char** argv) {
   cmd_cmd->add_option("--barcode-mode", cmd.barcode_mode, "barcode storage: auto, ext32, int32 or int16")->type_name("MODE");
   cmd_cmd->add_flag("--json", cmd.json, "print one JSON object instead of the lines");
   cmd_cmd->callback([&] { env.exit_status = Cmd(cmd); });
+  RegisterOz890Command(app, env);
+  RegisterFwCommand(app, env);
+  RegisterSocvCommand(app, env);
+  RegisterCellrCommand(app, env);
 
   RegisterPlanCommand(app, env);
   RegisterTestCommand(app, env);

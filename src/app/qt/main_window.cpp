@@ -336,7 +336,7 @@ QWidget* MainWindow::buildEngPage() {
   auto* c4 = new QVBoxLayout;
   auto* oz = Group(QStringLiteral(" OZ EEPROM READ LIST "));
   auto* ol = new QVBoxLayout(oz);
-  ol->addLayout(Row({Button("SpdBtnOZEEPRead", 70), nullptr}));
+  ol->addLayout(Row({Button("SpdBtnOZEEPRead", 70), Button("SpdBtnOZEEPSaveRef", 120), nullptr}));
   auto* ozmemo = Memo("MemoOZEEPRead");
   ozmemo->setMinimumHeight(60);
   ozmemo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);  // fills what the column leaves
@@ -468,6 +468,10 @@ QWidget* MainWindow::buildXplPage() {
     cg->addWidget(Text(QStringLiteral("mOhm")), r, c + 2);
     cg->addWidget(Check(N("CheckBoxCellR", i, "RW").constData()), r, c + 3);
   }
+  // The 14th entry no operation uses.
+  cg->addWidget(Input("EditCellR14", 52, 4), 6, 5);
+  cg->addWidget(Check("CheckBox1"), 6, 7);
+
   auto* buttons = new QVBoxLayout;
   for (const char* b : {"BitBtnRCellmOmhAdjust", "BitBtnWCellmOmhAdjust", "BitBtnCellRPrarmLoad", "BitBtnRWAll", "BitBtnRWCancel"}) buttons->addWidget(Button(b, 70));
   buttons->addWidget(Check("CheckBoxCellRAllRead"));

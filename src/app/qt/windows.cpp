@@ -1,12 +1,16 @@
 #include "app/qt/windows.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "app/qt/build.h"
+#include "app/qt/socv_chart.h"
 
 namespace bms::qt {
 
@@ -211,8 +215,9 @@ FwDataDialog::FwDataDialog(QWidget* parent) : ToolDialog("PagesDlgFWData", true,
     }
     return g;
   };
+  auto groupNamed = [&](const char* name, const QString& title, std::initializer_list<Value> values, int columns) { return Named(group(title, values, columns), name); };
   ph->addWidget(
-      group(QStringLiteral(" FW Protect Parameter "),
+      groupNamed("GroupBoxFWProtect", QStringLiteral(" FW Protect Parameter "),
             {{"EditCOTEvent", "COT Event", "℃"},  {"EditCOTRelease", "COT Release", "℃"},  {"EditCOTEvtDly", "COT Evt Dly", "sec"}, {"EditCOTRlsDly", "COT Rls Dly", "sec"},
              {"EditCUTEvent", "CUT Event", "℃"},  {"EditCUTRelease", "CUT Release", "℃"},  {"EditCUTEvtDly", "CUT Evt Dly", "sec"}, {"EditCUTRlsDly", "CUT Rls Dly", "sec"},
              {"EditDOTEvent", "DOT Event", "℃"},  {"EditDOTRelease", "DOT Release", "℃"},  {"EditDOTEvtDly", "DOT Evt Dly", "sec"}, {"EditDOTRlsDly", "DOT Rls Dly", "sec"},
@@ -220,7 +225,7 @@ FwDataDialog::FwDataDialog(QWidget* parent) : ToolDialog("PagesDlgFWData", true,
              {"EditCOCEvent", "COC Event", "mA"}, {"EditCOCRelease", "COC Release", "mA"}, {"EditCOCEvtDly", "COC Evt Dly", "sec"}, {"EditCOCRlsDly", "COC Rls Dly", "sec"},
              {"EditDOCEvent", "DOC Event", "mA"}, {"EditDOCRelease", "DOC Release", "mA"}, {"EditDOCEvtDly", "DOC Evt Dly", "sec"}, {"EditDOCRlsDly", "DOC Rls Dly", "sec"}},
             2));
-  auto* ovuv = group(QStringLiteral("OV UV Read/Write"),
+  auto* ovuv = groupNamed("GroupBoxOVUV", QStringLiteral("OV UV Read/Write"),
                      {{"EditSWOVSet", "OV Thd", "mV"},
                       {"EditSWOVClear", "OV Rls", "mV"},
                       {"EditSWOVDelay", "OV Thd Dly", "sec"},
@@ -234,9 +239,30 @@ FwDataDialog::FwDataDialog(QWidget* parent) : ToolDialog("PagesDlgFWData", true,
   ph->addWidget(ovuv, 0, Qt::AlignTop);
   pages->addTab(param, QStringLiteral("Parameter"));
   auto* socv = Named(new QWidget, "TabSheetsocv");
-  (new QVBoxLayout(socv))->addWidget(Text(QStringLiteral("SOC-OCV table")));
+  {
+    // Eleven columns of points: 1~10, 11~20, ... 91~100, 101.
+    auto* sv = new QVBoxLayout(socv);
+    auto* table = Named(Group(QStringLiteral(" SOC VCell Table ")), "GroupBoxSOCVTable");
+    auto* grid = new QGridLayout(table);
+    grid->setVerticalSpacing(2);
+    auto* chart = new SocvChart;
+    for (int col = 0; col < 11; ++col) {
+      const int first = col * 10 + 1;
+      grid->addWidget(Text(col < 10 ? QStringLiteral("%1~%2").arg(first).arg(first + 9) : QStringLiteral("101")), 0, col);
+      for (int n = first; n <= std::min(first + 9, 101); ++n) {
+        auto* e = Input(QStringLiteral("EditSOCV%1").arg(n).toUtf8().constData(), 52, 4);
+        e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(e, n - first + 1, col);
+        chart->track(n, e);
+      }
+    }
+    sv->addWidget(table);
+    sv->addWidget(NamedLabel("LabelSOCVUnit"));
+    sv->addWidget(chart, 1);
+  }
   pages->addTab(socv, QStringLiteral("SOCV"));
   v->addWidget(pages, 1);
+  v->addWidget(NamedLabel("LabelFWDataStatus"));
   v->addLayout(
       Row({nullptr, Button("BitBtnFWDataRead", 70, "Read"), Button("BitBtnFWDataWrite", 70, "Write"), Button("BitBtnFWDataLoad", 70, "Load"), Button("BitBtnClean", 70, "Clean")}));
   Compact(this);

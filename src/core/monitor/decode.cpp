@@ -5,6 +5,7 @@
 
 #include "core/history/record_decode.h"
 #include "core/monitor/live_display.h"
+#include "core/parameters/fw_data.h"
 
 namespace bms {
 
@@ -18,7 +19,6 @@ std::string Dec(long long v) { return std::to_string(v); }
 std::string Dec(unsigned long long v) { return std::to_string(v); }
 std::string Dec(uint32_t v) { return std::to_string(v); }
 std::string Dec(int32_t v) { return std::to_string(v); }
-std::string Signed8(uint8_t b) { return std::to_string(static_cast<int8_t>(b)); }
 
 // Bytes as they came from the pack, up to the first zero byte.
 std::string TextUpToZero(const uint8_t* d, size_t max) {
@@ -83,59 +83,6 @@ void ClockReply(Context& ctx, const uint8_t* d) {
   });
 }
 
-// ---- 0x3300 protection parameters of the firmware data dialog ----
-
-void ProtectionPage(Context& ctx, uint16_t page, const uint8_t* d) {
-  TPagesDlgFWData& f = ctx.PagesDlgFWData;
-  const auto u = [&](int i) { return Dec(int32_t{d[i]}); };
-  const auto s = [&](int i) { return Signed8(d[i]); };
-  // Temperature pages: event, release (signed), event delay, release delay; twice.
-  const auto temperatures = [&](Control& e1, Control& r1, Control& ed1, Control& rd1, Control& e2, Control& r2, Control& ed2, Control& rd2) {
-    e1.set_text(s(0));
-    r1.set_text(s(1));
-    ed1.set_text(u(2));
-    rd1.set_text(u(3));
-    e2.set_text(s(4));
-    r2.set_text(s(5));
-    ed2.set_text(u(6));
-    rd2.set_text(u(7));
-  };
-  const auto currents = [&](Control& event, Control& release, Control& event_delay, Control& release_delay) {
-    event.set_text(Dec(U24(d, 0)));
-    release.set_text(Dec(U24(d, 3)));
-    event_delay.set_text(u(6));
-    release_delay.set_text(u(7));
-  };
-  const auto voltages = [&](Control& set, Control& clear, Control& delay, Control& release) {
-    set.set_text(Dec(uint32_t{U16(d, 0)}));
-    clear.set_text(Dec(uint32_t{U16(d, 2)}));
-    delay.set_text(u(4));
-    release.set_text(u(5));
-  };
-  switch (page) {
-    case 1:
-      temperatures(f.EditCOTEvent, f.EditCOTRelease, f.EditCOTEvtDly, f.EditCOTRlsDly, f.EditCUTEvent, f.EditCUTRelease, f.EditCUTEvtDly, f.EditCUTRlsDly);
-      break;
-    case 2:
-      temperatures(f.EditDOTEvent, f.EditDOTRelease, f.EditDOTEvtDly, f.EditDOTRlsDly, f.EditDUTEvent, f.EditDUTRelease, f.EditDUTEvtDly, f.EditDUTRlsDly);
-      break;
-    case 3:
-      currents(f.EditCOCEvent, f.EditCOCRelease, f.EditCOCEvtDly, f.EditCOCRlsDly);
-      break;
-    case 4:
-      currents(f.EditDOCEvent, f.EditDOCRelease, f.EditDOCEvtDly, f.EditDOCRlsDly);
-      break;
-    case 5:
-      voltages(f.EditSWOVSet, f.EditSWOVClear, f.EditSWOVDelay, f.EditSWOVRelease);
-      break;
-    case 6:
-      voltages(f.EditSWUVSet, f.EditSWUVClear, f.EditSWUVDelay, f.EditSWUVRelease);
-      break;
-    default:
-      break;
-  }
-}
-
 // The main register table.
 void DecodeMainTable(Context& ctx, uint16_t address, uint16_t length, const uint8_t* d) {
   TFormMain& m = ctx.FormMain;
@@ -192,7 +139,7 @@ void DecodeMainTable(Context& ctx, uint16_t address, uint16_t length, const uint
       }
       return;
     case 0x3300:
-      ProtectionPage(ctx, length, d);
+      DecodeProtectionPage(ctx, length, d);  // by the table of the firmware data dialog
       return;
     default:
       return;

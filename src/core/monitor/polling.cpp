@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "core/commands/cell_resistance.h"
 #include "core/commands/identity.h"
 #include "core/link/frame.h"
 #include "core/link/link_port.h"
@@ -80,6 +81,7 @@ bool FullCycleReads(Context& ctx, std::string* missing) {
     AwaitReplyDecode(ctx);
     if (Stopped(ctx)) return false;
   }
+  RunCellResistanceCycle(ctx);  // the write-all and read-all of the XPL tab
   if (m.CheckBoxVCellNoAdjust.checked()) {
     for (uint16_t page = 1; page <= 4; ++page) {
       ReadRegister(ctx, 0x100B, page);
@@ -104,6 +106,7 @@ void StartLog(Context& ctx, bool pq) {
 
 void EndSequence(Context& ctx, bool opened, bool pq) {
   TFormMain& m = ctx.FormMain;
+  WaitWhileLinkBusy(ctx);  // a borrower finishes its exchange before the port closes
   if (opened) CloseLinkPort(ctx);
   ctx.RunFlag = 0;
   ctx.TimerRecordDelay->stop();

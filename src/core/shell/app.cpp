@@ -6,6 +6,9 @@
 
 #include "core/commands/commands.h"
 #include "core/link/link_port.h"
+#include "core/link/oz890.h"
+#include "core/commands/cell_resistance.h"
+#include "core/parameters/fw_data.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
 #include "core/platform/files.h"
@@ -68,6 +71,9 @@ void CreateApplication(Context& ctx) {
   WireLiveDisplayHandlers(ctx);
   WireCommandHandlers(ctx);
   WireProductionTestHandlers(ctx);
+  WireOz890Handlers(ctx);
+  WireFwDataHandlers(ctx);
+  WireCellResistanceHandlers(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
   if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);

@@ -142,13 +142,16 @@ TFormMain::TFormMain(std::mutex& lock, UiEventSink*& sink) : Form("FormMain", lo
   Button(BitBtnEVTEEPRead, "EEP READ", false);
   Button(BitBtnEVTDIARead, "DIA READ", false);
   Button(SpdBtnOZEEPRead, "READ", false);
+  Button(SpdBtnOZEEPSaveRef, "Save as reference", false);
   Button(Button_EEP_Parameter, "EEP2", false);
   Button(BitBtnCellRPrarmLoad, "Load", false);
   Button(BitBtnRCellmOmhAdjust, "Read", false);
   Button(BitBtnWCellmOmhAdjust, "Write", false);
   Button(BitBtnFWDataRead, "FW Data", false);
-  Caption(BitBtnRWAll, "All");
-  Caption(BitBtnRWCancel, "Cancel");
+  Caption(BitBtnRWAll, "RW All");
+  Caption(BitBtnRWCancel, "RW Cls");
+  Caption(EditCellR14, "0");
+  Caption(CheckBox1, "RW");
   GroupBoxShippingMode.set_text("Shipping Mode");
   ProgressBarEEPRead.set_range(0, 100);
   ProgressBarLastChgDate.set_range(0, 100);
@@ -208,7 +211,27 @@ TFormDiagnosisReport::TFormDiagnosisReport(std::mutex& lock, UiEventSink*& sink)
 TPagesDlgFWData::TPagesDlgFWData(std::mutex& lock, UiEventSink*& sink) : Form("PagesDlgFWData", lock, sink) {
   self.set_text("FW Data");
   self.set_visible(false);
+  for (int n = 1; n <= 101; ++n) {
+    socv_edits_.push_back(std::make_unique<Control>(*this, "EditSOCV" + std::to_string(n), ControlKind::Edit));
+    EditSOCVN[n] = socv_edits_.back().get();
+  }
   for (Control* c : controls()) c->set_text("0");
+  Caption(PageControlFW, "");
+  PageControlFW.set_items({"TabSheetFWParameter", "TabSheetsocv"});
+  PageControlFW.set_item_index(0);
+  Caption(TabSheetFWParameter, "Parameter");
+  Caption(TabSheetsocv, "SOCV");
+  Caption(BitBtnFWDataRead, "Read");
+  Caption(BitBtnFWDataWrite, "Write");
+  Caption(BitBtnFWDataLoad, "Load");
+  Caption(BitBtnClean, "Clean");
+  Caption(GroupBoxFWProtect, " FW Protect Parameter ");
+  Caption(GroupBoxOVUV, "OV UV Read/Write");
+  GroupBoxOVUV.set_enabled(false);
+  Caption(GroupBoxSOCVTable, " SOC VCell Table ");
+  Caption(LabelSOCVUnit, "Unit :  mV");
+  Caption(LabelFWDataStatus, "");
+  for (Control* c : {&EditCUTEvtDly, &EditCUTRlsDly, &EditDUTEvtDly, &EditDUTRlsDly, &EditSWUVDelay, &EditSWUVRelease}) c->set_enabled(false);
 }
 
 TForm_ENG_Password::TForm_ENG_Password(std::mutex& lock, UiEventSink*& sink) : Form("Form_ENG_Password", lock, sink) {

@@ -3,6 +3,9 @@
 // name. Generated lists are kept in one place so the Qt layer can bind by name.
 // Design-time states (captions, ranges, initial enabled/visible) are set in
 // forms.cpp.
+#include <memory>
+#include <vector>
+
 #include "core/ui/control.h"
 
 namespace bms {
@@ -121,6 +124,10 @@ ControlKind KindFromName(std::string_view name);
   X(BitBtnWCellmOmhAdjust)            \
   X(BitBtnFWDataRead)                 \
   X(SpdBtnOZEEPRead)                  \
+  X(MemoOZEEPRead)                    \
+  X(SpdBtnOZEEPSaveRef)               \
+  X(EditCellR14)                      \
+  X(CheckBox1)                        \
   X(Button_EEP_Parameter)             \
   X(EditWriteLogBarcode)              \
   X(CSpinEditRecordDelay)             \
@@ -291,6 +298,21 @@ ControlKind KindFromName(std::string_view name);
   X(EditSWUVDelay)                      \
   X(EditSWUVRelease)
 
+// The dialog's frame: tabs, its four buttons, groups and status line.
+#define BMS_TPAGESDLGFWDATA_FRAME_CONTROLS(X) \
+  X(PageControlFW)                            \
+  X(TabSheetFWParameter)                      \
+  X(TabSheetsocv)                             \
+  X(BitBtnFWDataRead)                         \
+  X(BitBtnFWDataWrite)                        \
+  X(BitBtnFWDataLoad)                         \
+  X(BitBtnClean)                              \
+  X(GroupBoxFWProtect)                        \
+  X(GroupBoxOVUV)                             \
+  X(GroupBoxSOCVTable)                        \
+  X(LabelSOCVUnit)                            \
+  X(LabelFWDataStatus)
+
 #define BMS_TFORM_ENG_PASSWORD_CONTROLS(X) \
   X(Label_Password)                        \
   X(Edit_ENG_Password)                     \
@@ -336,6 +358,12 @@ class TPagesDlgFWData : public Form {
  public:
   TPagesDlgFWData(std::mutex& lock, UiEventSink*& sink);
   BMS_TPAGESDLGFWDATA_CONTROLS(BMS_DECLARE_CONTROL)
+  BMS_TPAGESDLGFWDATA_FRAME_CONTROLS(BMS_DECLARE_CONTROL)
+  // The SOC-OCV edits EditSOCV1..EditSOCV101, index 1..101; index 0 unused.
+  Control* EditSOCVN[102] = {};
+
+ private:
+  std::vector<std::unique_ptr<Control>> socv_edits_;
 };
 
 class TForm_ENG_Password : public Form {
