@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "core/commands/commands.h"
+#include "core/history/diagnosis.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
@@ -66,6 +67,7 @@ void CreateApplication(Context& ctx) {
   WirePasswordDialog(ctx);
   WireLiveDisplayHandlers(ctx);
   WireCommandHandlers(ctx);
+  WireHistoryAndDiagnosis(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
   if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);
