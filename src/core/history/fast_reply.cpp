@@ -12,6 +12,9 @@ namespace bms {
 namespace {
 
 constexpr size_t kTwoFrames = 2 * kFrameSize;
+// Wait after a whole reply before the queue is looked at once more: two
+// byte times at 19200 baud.
+constexpr int kSettleMs = 1;
 
 bool FrameValid(const uint8_t* f) { return FrameChecksum(f) == f[11]; }
 
@@ -76,6 +79,8 @@ bool AwaitReplyDecodeFast(Context& ctx) {
   }
   bool sure = TwoFrameReply(buf, got);
   if (sure) {
+    // A byte sent right behind the reply would be on its way by now.
+    ctx.clock.sleep_ms(kSettleMs);
     size_t behind = 0;
     if (!LinkBytesWaiting(ctx, &behind) || behind > 0) sure = false;
   }
