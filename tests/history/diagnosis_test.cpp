@@ -227,6 +227,12 @@ TEST_F(DiagnosisPassTest, NoStatusBlockLeavesTheReportEmptyAfterFiveTries) {
   pack.faults().add(sim::Fault::Make(sim::FaultMatch::StatusPoll(), sim::FaultAction::Silence));
   ctx.FormMain.BitBtnPrintReportRead.click();
   EXPECT_EQ(pack.status_polls(), 5);
+  // Poll, 200 ms, a block read that runs to its time-out (5000 + 5 x 96 ms), 100 ms.
+  std::vector<int64_t> polls;
+  for (const auto& m : wire.host_messages())
+    if (m.kind == sim::HostMessage::StatusPoll) polls.push_back(m.t_us);
+  ASSERT_EQ(polls.size(), 5u);
+  for (size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i] - polls[i - 1], 5780000) << i;
   for (Control* c : ReportLabels(ctx)) EXPECT_EQ(c->text(), "") << c->name();
   EXPECT_EQ(ctx.RunFlag.load(), 0);
   EXPECT_EQ(pack.request_count(0x6100), 0);
