@@ -51,8 +51,7 @@ ReportPage ReportPageOf(Context& ctx) {
   for (const ReportSection& s : DiagnosisReportSections()) {
     ReportBlock b;
     b.heading = QString::fromUtf8(s.heading);
-    for (const ReportItem& it : s.items)
-      b.rows.push_back({QString::fromUtf8(it.caption), QString::fromStdString(ctx.FormDiagnosisReport.get(it.label).text())});
+    for (const ReportItem& it : s.items) b.rows.push_back({QString::fromUtf8(it.caption), QString::fromStdString(ctx.FormDiagnosisReport.get(it.label).text())});
     page.blocks.push_back(std::move(b));
   }
   return page;
