@@ -19,12 +19,15 @@ namespace {
 // The page is laid out on a logical sheet of this size (A4 proportions).
 constexpr qreal kSheetW = 800;
 constexpr qreal kSheetH = 1131;
-constexpr qreal kMargin = 40;
+constexpr qreal kMargin = 32;
 
-QFont Font(qreal pt, bool bold = false) {
+// Sizes are in units of the logical sheet, so the text scales with the page.
+QFont Font(int px, bool bold = false) {
   QFont::insertSubstitutions(QStringLiteral("DejaVu Sans"), {QStringLiteral("Noto Sans CJK TC"), QStringLiteral("Noto Sans CJK SC")});
   QFont f(QStringLiteral("DejaVu Sans"));
-  f.setPointSizeF(pt);
+  f.setPixelSize(px);
+  // No ligatures: the text extracted from the PDF reads as it was written.
+  f.setStyleStrategy(QFont::PreferNoShaping);
   f.setBold(bold);
   return f;
 }
@@ -72,9 +75,9 @@ void PaintReportPage(QPainter& p, const QRectF& target, const ReportPage& page) 
   p.drawRect(banner);
   PaintBattery(p, QRectF(banner.left() + 20, banner.top() + 22, 90, 46));
   p.setPen(Qt::black);
-  p.setFont(Font(20, true));
+  p.setFont(Font(28, true));
   p.drawText(QRectF(banner.left() + 130, banner.top() + 10, banner.width() - 140, 40), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Diagnosis Report"));
-  p.setFont(Font(12));
+  p.setFont(Font(15));
   p.drawText(QRectF(banner.left() + 130, banner.top() + 50, banner.width() - 140, 30), Qt::AlignLeft | Qt::AlignVCenter,
              QStringLiteral("\u96fb\u6c60\u8a3a\u65b7\u5831\u544a  \u00b7  Battery pack service record"));
 
@@ -86,24 +89,23 @@ void PaintReportPage(QPainter& p, const QRectF& target, const ReportPage& page) 
     const QRectF head(kMargin, y, kSheetW - 2 * kMargin, 26);
     p.fillRect(head, QColor(0x2f, 0x5d, 0x3a));
     p.setPen(Qt::white);
-    p.setFont(Font(11, true));
+    p.setFont(Font(14, true));
     p.drawText(head.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter, b.heading);
     y = head.bottom() + 6;
     // Rows in two columns, filled column by column.
     const int rows = static_cast<int>((b.rows.size() + 1) / 2);
-    p.setFont(Font(9.5));
+    p.setFont(Font(11));
     for (size_t i = 0; i < b.rows.size(); ++i) {
       const int r = static_cast<int>(i) % rows;
       const int c = static_cast<int>(i) / rows;
       const QRectF cell(kMargin + c * col_w, y + r * row_h, col_w, row_h);
       if (r % 2 == 0) p.fillRect(cell, QColor(0xf3, 0xf7, 0xef));
       p.setPen(QColor(0x40, 0x40, 0x40));
-      p.drawText(cell.adjusted(8, 0, -col_w * 0.45, 0), Qt::AlignLeft | Qt::AlignVCenter, b.rows[i].caption);
+      p.setFont(Font(10));
+      p.drawText(cell.adjusted(6, 0, -col_w * 0.44, 0), Qt::AlignLeft | Qt::AlignVCenter, b.rows[i].caption);
       p.setPen(Qt::black);
-      QFont value = Font(9.5, true);
-      p.setFont(value);
-      p.drawText(cell.adjusted(col_w * 0.56, 0, -6, 0), Qt::AlignLeft | Qt::AlignVCenter, b.rows[i].text);
-      p.setFont(Font(9.5));
+      p.setFont(Font(10, true));
+      p.drawText(cell.adjusted(col_w * 0.565, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, b.rows[i].text);
     }
     y += rows * row_h + 18;
   }
@@ -111,7 +113,7 @@ void PaintReportPage(QPainter& p, const QRectF& target, const ReportPage& page) 
   p.setPen(QPen(QColor(0x80, 0x80, 0x80), 0.8));
   const qreal sig_y = std::min(y + 40, kSheetH - kMargin - 20);
   p.drawLine(QPointF(kSheetW - kMargin - 240, sig_y), QPointF(kSheetW - kMargin, sig_y));
-  p.setFont(Font(8));
+  p.setFont(Font(10));
   p.drawText(QRectF(kSheetW - kMargin - 240, sig_y + 2, 240, 16), Qt::AlignLeft, QStringLiteral("Technician  \u6280\u8853\u54e1"));
   p.restore();
 }
