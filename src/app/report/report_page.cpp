@@ -7,6 +7,7 @@
 #include <QPageSize>
 #include <QPainterPath>
 #include <QPdfWriter>
+#include <cstdio>
 #include <memory>
 
 #include "core/history/diagnosis.h"
@@ -140,6 +141,11 @@ bool WriteReportPdf(const std::string& path, const ReportPage& page, std::string
     static int argc = 3;
     static char arg0[] = "bmsmon-cli", arg1[] = "-platform", arg2[] = "offscreen";
     static char* argv[] = {arg0, arg1, arg2, nullptr};
+    // A command-line program: Qt's remarks about its runtime folder are no
+    // concern of the operator.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+      if (type != QtDebugMsg && type != QtInfoMsg && type != QtWarningMsg) std::fprintf(stderr, "%s\n", qPrintable(msg));
+    });
     own = std::make_unique<QGuiApplication>(argc, argv);
   }
   const QByteArray pdf = ReportPdf(page);
