@@ -2,12 +2,15 @@
 // front end, on the virtual bench (virtual clock, inline workers).
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -154,6 +157,33 @@ TEST_F(HistoryGui, TheReportWindowShowsEveryLabel) {
     ASSERT_NE(w, nullptr) << c->name();
     EXPECT_EQ(w->text().toStdString(), c->text()) << c->name();
   }
+}
+
+TEST_F(HistoryGui, PdfButtonShowsTheReportThenOffersThePrintDialog) {
+  bms::ReportReadWork(*ctx, false);
+  Drain();
+  auto* pdf = fe->window_of(ctx->FormMain)->findChild<QPushButton*>(QStringLiteral("BitBtnPrint"));
+  ASSERT_NE(pdf, nullptr);
+  ASSERT_TRUE(pdf->isEnabled());
+  bool report_seen = false, dialog_seen = false;
+  QTimer operator_hand;
+  QObject::connect(&operator_hand, &QTimer::timeout, [&] {
+    if (report()->isVisible()) {
+      report_seen = true;
+      report()->close();  // the close box
+    } else if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      dialog_seen = dialog->objectName() == QStringLiteral("PrintDialog1");
+      dialog->reject();  // Cancel
+    }
+  });
+  operator_hand.start(20);
+  ctx->FormMain.StatusBarView.set_item(1, "x");
+  pdf->click();
+  operator_hand.stop();
+  EXPECT_TRUE(report_seen);
+  EXPECT_TRUE(dialog_seen);
+  EXPECT_FALSE(report()->isVisible());
+  EXPECT_FALSE(ctx->FormDiagnosisReport.self.visible());
 }
 
 }  // namespace
