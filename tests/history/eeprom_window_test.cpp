@@ -308,6 +308,12 @@ TEST_F(HistoryModelWindowTest, FastDownloadFallsBackOnEveryDoubtfulReply) {
          f.frame = 1;
          return f;
        }()},
+      {"one byte right behind the reply",
+       [] {
+         Fault f = Fault::Make(sim::FaultMatch::Register(0x6603, 2), FaultAction::AddBytes);
+         f.count = 1;
+         return f;
+       }()},
       {"three bytes behind the reply",
        [] {
          Fault f = Fault::Make(sim::FaultMatch::Register(0x6603, 1), FaultAction::AddBytes);
@@ -336,6 +342,9 @@ TEST_F(HistoryModelWindowTest, FastDownloadFallsBackOnEveryDoubtfulReply) {
          return f;
        }()},
   };
+  // With this latency the reply's last byte ends 0.7 ms into a millisecond,
+  // so a byte right behind it arrives after the read has returned.
+  pack.set_latency_us(3400);
   for (auto& c : cases) {
     c.fault.match.param = 5;
     const int id = pack.faults().add(c.fault);

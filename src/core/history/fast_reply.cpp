@@ -12,9 +12,9 @@ namespace bms {
 namespace {
 
 constexpr size_t kTwoFrames = 2 * kFrameSize;
-// Wait after a whole reply before the queue is looked at once more: two
-// byte times at 19200 baud.
-constexpr int kSettleMs = 1;
+// Wait after a whole reply before the queue is looked at once more: about
+// two byte times at the line's speed (1 ms at 19200 baud, 2 ms at 9600).
+int SettleMs(Context& ctx) { return BaudForSelector(ctx.FormConfig.ComboBoxBaudRate.item_index()) == 9600 ? 2 : 1; }
 
 bool FrameValid(const uint8_t* f) { return FrameChecksum(f) == f[11]; }
 
@@ -80,7 +80,7 @@ bool AwaitReplyDecodeFast(Context& ctx) {
   bool sure = TwoFrameReply(buf, got);
   if (sure) {
     // A byte sent right behind the reply would be on its way by now.
-    ctx.clock.sleep_ms(kSettleMs);
+    ctx.clock.sleep_ms(SettleMs(ctx));
     size_t behind = 0;
     if (!LinkBytesWaiting(ctx, &behind) || behind > 0) sure = false;
   }
