@@ -250,6 +250,40 @@ TEST_F(DiagnosisPassTest, HeaderUnansweredSkipsTheBarcodeButNotTheSummary) {
   EXPECT_EQ(L("Label_LastChgDate"), "2014-1-1 1:0");
 }
 
+TEST_F(DiagnosisPassTest, TheRequestsOfThePassInOrderWithTheirWaits) {
+  ctx.FormMain.BitBtnPrintReportRead.click();
+  const auto req = wire.host_requests();
+  std::vector<std::pair<uint16_t, uint16_t>> expected = {{0x6600, 0}, {0x6602, 0}, {0x1001, 1}, {0x1001, 2}, {0x1001, 3}, {0x1001, 4}, {0x6204, 1}, {0x6204, 2}, {0x6300, 0},
+                                                         {0x6301, 0}, {0x6100, 0}, {0x6300, 0}, {0x6301, 0}, {0x6207, 1}, {0x6207, 2}, {0x6207, 3}, {0x6207, 4}, {0x6600, 0}};
+  for (uint32_t n = 1; n <= 2; ++n)
+    for (uint16_t k = 1; k <= 4; ++k) expected.push_back({0x6601, k});
+  expected.push_back({0x6602, 0});
+  for (uint32_t n = 1; n <= 3; ++n)
+    for (uint16_t k = 1; k <= 4; ++k) expected.push_back({0x6603, k});
+  ASSERT_EQ(req.size(), expected.size()) << wire.dump();
+  for (size_t i = 0; i < req.size(); ++i) {
+    EXPECT_EQ(req[i].address, expected[i].first) << i;
+    EXPECT_EQ(req[i].length, expected[i].second) << i;
+  }
+  EXPECT_EQ(req[18].param, 1u);
+  EXPECT_EQ(req[22].param, 2u);
+  // Every reply is in 24 ms after its request (13 + 26 bytes at 19200 baud,
+  // 3 ms latency), before the wait after the request is over; the reply read
+  // then ends 50 ms after it started (no byte follows).
+  const auto gap = [&](size_t i) { return (req[i + 1].t_us - req[i].t_us) / 1000; };
+  EXPECT_EQ(gap(2), 100 + 50);  // 0x1001 pages: 100 ms, reply
+  EXPECT_EQ(gap(4), 100 + 50);
+  EXPECT_EQ(gap(6), 50 + 50 + 10);   // cell type: 50 ms, reply, 10 ms
+  EXPECT_EQ(gap(8), 50 + 50 + 50);   // 0x6300: 50 ms, reply, 50 ms
+  EXPECT_EQ(gap(9), 50 + 50 + 50);   // 0x6301: 50 ms, reply, 50 ms
+  EXPECT_EQ(gap(10), 50 + 50);       // header size: 50 ms, reply
+  EXPECT_EQ(gap(11), 50 + 50 + 50);  // 0x6300 again
+  EXPECT_EQ(gap(12), 50 + 50);       // 0x6301, then the barcode at once
+  EXPECT_EQ(gap(13), 100 + 50);      // barcode chunks: 100 ms, reply
+  EXPECT_EQ(gap(17), 50 + 50);       // LEAD count of the scan: 50 ms, reply
+  EXPECT_EQ(gap(18), 24 + 50);       // record chunks: the read ends 50 ms after the reply's last byte
+}
+
 class RecordingPrinter : public ReportPrinter {
  public:
   explicit RecordingPrinter(bool confirm) : confirm_(confirm) {}
