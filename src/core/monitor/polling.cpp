@@ -302,7 +302,7 @@ void MonitorLoop(Context& ctx) {
       completed = true;
     }
     m.EditBarCode32.set_text("");
-    ReadBarcodeBySelection(ctx);
+    ReadBarcodeBySelection(ctx, AutoProbe::ExternalEnds);
     if (m.CheckBoxLastChgDate.checked()) {
       m.CheckBoxLastChgDate.set_enabled(false);
       FindLastChargeDate(ctx);
