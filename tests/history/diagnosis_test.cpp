@@ -227,12 +227,13 @@ TEST_F(DiagnosisPassTest, NoStatusBlockLeavesTheReportEmptyAfterFiveTries) {
   pack.faults().add(sim::Fault::Make(sim::FaultMatch::StatusPoll(), sim::FaultAction::Silence));
   ctx.FormMain.BitBtnPrintReportRead.click();
   EXPECT_EQ(pack.status_polls(), 5);
-  // Poll, 200 ms, a block read that runs to its time-out (5000 + 5 x 96 ms), 100 ms.
+  // Poll (3 bytes on the line: 2 ms), 200 ms, a block read that runs to its
+  // time-out (5000 + 5 x 96 ms), 100 ms.
   std::vector<int64_t> polls;
   for (const auto& m : wire.host_messages())
     if (m.kind == sim::HostMessage::StatusPoll) polls.push_back(m.t_us);
   ASSERT_EQ(polls.size(), 5u);
-  for (size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i] - polls[i - 1], 5780000) << i;
+  for (size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i] - polls[i - 1], (2 + 200 + 5480 + 100) * 1000) << i;
   for (Control* c : ReportLabels(ctx)) EXPECT_EQ(c->text(), "") << c->name();
   EXPECT_EQ(ctx.RunFlag.load(), 0);
   EXPECT_EQ(pack.request_count(0x6100), 0);
@@ -267,21 +268,23 @@ TEST_F(DiagnosisPassTest, TheRequestsOfThePassInOrderWithTheirWaits) {
   }
   EXPECT_EQ(req[18].param, 1u);
   EXPECT_EQ(req[22].param, 2u);
-  // Every reply is in 24 ms after its request (13 + 26 bytes at 19200 baud,
-  // 3 ms latency), before the wait after the request is over; the reply read
-  // then ends 50 ms after it started (no byte follows).
+  // A request takes 7 ms on the line (13 bytes at 19200 baud) before its
+  // wait starts; every reply is in 24 ms after its request (13 + 26 bytes,
+  // 3 ms latency), before that wait is over; the reply read then ends 50 ms
+  // after it started (no byte follows).
+  constexpr int64_t w = 7;
   const auto gap = [&](size_t i) { return (req[i + 1].t_us - req[i].t_us) / 1000; };
-  EXPECT_EQ(gap(2), 100 + 50);  // 0x1001 pages: 100 ms, reply
-  EXPECT_EQ(gap(4), 100 + 50);
-  EXPECT_EQ(gap(6), 50 + 50 + 10);   // cell type: 50 ms, reply, 10 ms
-  EXPECT_EQ(gap(8), 50 + 50 + 50);   // 0x6300: 50 ms, reply, 50 ms
-  EXPECT_EQ(gap(9), 50 + 50 + 50);   // 0x6301: 50 ms, reply, 50 ms
-  EXPECT_EQ(gap(10), 50 + 50);       // header size: 50 ms, reply
-  EXPECT_EQ(gap(11), 50 + 50 + 50);  // 0x6300 again
-  EXPECT_EQ(gap(12), 50 + 50);       // 0x6301, then the barcode at once
-  EXPECT_EQ(gap(13), 100 + 50);      // barcode chunks: 100 ms, reply
-  EXPECT_EQ(gap(17), 50 + 50);       // LEAD count of the scan: 50 ms, reply
-  EXPECT_EQ(gap(18), 24 + 50);       // record chunks: the read ends 50 ms after the reply's last byte
+  EXPECT_EQ(gap(2), w + 100 + 50);  // 0x1001 pages: 100 ms, reply
+  EXPECT_EQ(gap(4), w + 100 + 50);
+  EXPECT_EQ(gap(6), w + 50 + 50 + 10);   // cell type: 50 ms, reply, 10 ms
+  EXPECT_EQ(gap(8), w + 50 + 50 + 50);   // 0x6300: 50 ms, reply, 50 ms
+  EXPECT_EQ(gap(9), w + 50 + 50 + 50);   // 0x6301: 50 ms, reply, 50 ms
+  EXPECT_EQ(gap(10), w + 50 + 50);       // header size: 50 ms, reply
+  EXPECT_EQ(gap(11), w + 50 + 50 + 50);  // 0x6300 again
+  EXPECT_EQ(gap(12), w + 50 + 50);       // 0x6301, then the barcode at once
+  EXPECT_EQ(gap(13), w + 100 + 50);      // barcode chunks: 100 ms, reply
+  EXPECT_EQ(gap(17), w + 50 + 50);       // LEAD count of the scan: 50 ms, reply
+  EXPECT_EQ(gap(18), 24 + 50);           // record chunks: the read ends 50 ms after the reply's last byte
 }
 
 class RecordingPrinter : public ReportPrinter {

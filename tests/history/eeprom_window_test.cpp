@@ -203,16 +203,16 @@ TEST_F(HistoryWindowTest, PreviewWaitsAHundredMillisecondsBeforeTheReply) {
   ctx.FormEEPROM.BitBtnEEPPreView.click();
   const auto req = wire.host_requests();
   ASSERT_EQ(req.size(), 3u);
-  // Each try: request, 100 ms, a reply read that runs to its total
-  // time-out (5000 + 5 x 1024 ms), 100 ms.
+  // Each try: request (13 bytes on the line: 7 ms), 100 ms, a reply read
+  // that runs to its total time-out (5000 + 5 x 1024 ms), 100 ms.
   EXPECT_EQ(req[0].t_us / 1000, t0);
-  EXPECT_EQ(req[1].t_us - req[0].t_us, 10320000);
-  EXPECT_EQ(req[2].t_us - req[1].t_us, 10320000);
+  EXPECT_EQ(req[1].t_us - req[0].t_us, (7 + 100 + 10120 + 100) * 1000);
+  EXPECT_EQ(req[2].t_us - req[1].t_us, (7 + 100 + 10120 + 100) * 1000);
   EXPECT_EQ(Memo(HistoryBlock::Lead).back(), "Total Package Number :   0");
   EXPECT_TRUE(ctx.FormEEPROM.ComboBoxEEPStartAddrRead.items().empty());
   EXPECT_EQ(ctx.FormEEPROM.ComboBoxEEPStartAddrRead.item_index(), -1);
   // Step 5 ends with 100 ms, 100 ms and 500 ms.
-  EXPECT_EQ(clock.now_ms() - t0, 3 * 10320 - 100 + 100 + 100 + 500 + 100);
+  EXPECT_EQ(clock.now_ms() - t0, 3 * (7 + 100 + 10120 + 100) + 100 + 100 + 500);
 }
 
 TEST_F(HistoryWindowTest, CleanClearsOnlyTheLeadAndLastPages) {
