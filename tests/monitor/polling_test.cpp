@@ -389,5 +389,28 @@ TEST_F(LastCharge, LatestChargeStopWinsAndAnEqualOneDoesNotReplaceIt) {
   EXPECT_EQ(ctx.FormMain.ProgressBarLastChgDate.max(), 5 + 2);
 }
 
+class NoChargeRecord : public Polling {
+ protected:
+  static sim::Scenario Discharges() {
+    sim::Scenario s = sim::DefaultScenario();
+    for (auto* block : {&s.lead_records, &s.last_records})
+      for (auto& e : *block)
+        if (e.flag == sim::kEventChargeStop) e.flag = sim::kEventChargeStart;
+    return s;
+  }
+  NoChargeRecord() : Polling(Discharges()) {}
+};
+
+TEST_F(NoChargeRecord, ShowsAnEmptyDateAndTheStateOfChargeInDecimal) {
+  Start();
+  ASSERT_TRUE(OpenLinkPort(ctx));
+  ctx.RunFlag = 1;
+  FindLastChargeDate(ctx);
+  ctx.RunFlag = 0;
+  CloseLinkPort(ctx);
+  EXPECT_EQ(ctx.FormMain.EditLastChgDate.text(), "");
+  EXPECT_EQ(ctx.FormMain.EditLastChgSOC.text(), "0");
+}
+
 }  // namespace
 }  // namespace bms
