@@ -33,6 +33,7 @@
 
 #include "app/qt/binder.h"
 #include "app/qt/frontend.h"
+#include "app/qt/history_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/operator_qt.h"
 #include "app/qt/options.h"
@@ -308,7 +309,7 @@ TEST_F(BinderTest, MemoShowsItsLinesAndAppendsNewOnes) {
   std::mutex m;
   bms::UiEventSink* s = &binder;
   bms::TFormEEPROM eeprom{m, s};
-  bms::qt::EepromWindow w;
+  bms::qt::HistoryWindow w;
   binder.bind(eeprom, &w);
   auto* memo = Find<QPlainTextEdit>(&w, "MemoEEPHeader");
   EXPECT_EQ(memo->toPlainText(), "EEPROM Header Block");  // no lines yet: its text

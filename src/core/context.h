@@ -22,6 +22,7 @@
 #include "core/production_test/records.h"
 #include "core/ui/forms.h"
 #include "core/ui/operator.h"
+#include "core/ui/report_printer.h"
 
 namespace bms {
 
@@ -142,6 +143,9 @@ class Context {
   // Called by the polling loops at the end of every cycle; true when the
   // cycle completed (valid status block and its register reads ran through).
   std::function<void(bool completed)> MonitorCycleHook;
+  // Shows and prints the diagnosis report (set by the front end; without
+  // one the report is filled but neither shown nor printed).
+  ReportPrinter* Printer = nullptr;
 
   // Thread-safe: cancels a blocked read or write of the open port.
   void CancelLink();

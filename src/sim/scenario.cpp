@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 
+#include "sim/history_model.h"
+
 namespace bms::sim {
 
 uint16_t HistoryChecksum(const uint8_t* record) {
@@ -530,6 +532,7 @@ class Parser {
     Records("protect", &s_.protect_records);
     Records("lead", &s_.lead_records);
     Records("last", &s_.last_records);
+    handlers_["history"] = [this](std::string_view v, std::string& err) { return ApplyHistoryModelText(v, s_, err); };
     handlers_["latency_ms"] = [this](std::string_view v, std::string& err) {
       int64_t x = 0;
       if (!Int(v, 0, 10000, &x, err)) return false;

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -855,6 +856,69 @@ TEST(PtyEndToEnd, TestRunAgainstBmssimWritesReportRecordAndLedger) {
   ASSERT_EQ(ledger.size(), 2u);
   EXPECT_NE(ledger[1].find(",W-E2E,E2E-1,PASS,0,"), std::string::npos) << ledger[1];
   EXPECT_NE(ledger[1].find(reports[0].filename().string()), std::string::npos);
+// EEPROM history and diagnosis through bmssim.
+
+TEST(PtyEndToEnd, HistoryReadProtectPrintsThePageAndWritesTheExport) {
+  testing::TempFolder tmp;
+  tmp.write("pack.scenario", "history = protect=5, lead=10, last=10, seed=4, bad_checksum=protect:2\n");
+  Bmssim sim;
+  ASSERT_TRUE(sim.start({"--scenario", tmp / "pack.scenario", "--latency-ms", "2"})) << sim.proc.err();
+  ChildProcess cli;
+  ASSERT_TRUE(cli.start({BMS_CLI_PATH, "history", "read", "protect", "--port", sim.device, "--fast", "--data-dir", tmp.path()}, tmp.path())) << cli.err();
+  const std::optional<int> status = cli.wait(In(seconds(60)));
+  ASSERT_TRUE(status.has_value()) << cli.out() << cli.err();
+  EXPECT_EQ(ExitCode(*status), 0) << cli.err();
+  std::vector<std::string> out;
+  std::istringstream printed(cli.out());
+  for (std::string line; std::getline(printed, line);) out.push_back(line);
+  ASSERT_GE(out.size(), 3u) << cli.out();
+  const size_t records = out.size() - 2;
+  EXPECT_EQ(out[0], "Total Package Number :   " + std::to_string(records));
+  for (size_t n = 1; n <= records; ++n) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%04zu , ", n);
+    EXPECT_EQ(out[n].rfind(number, 0), 0u) << out[n];
+    EXPECT_EQ(out[n].find("(CheckSum Error)") != std::string::npos, n == 2) << out[n];
+  }
+  const std::string last = out.back();
+  ASSERT_EQ(last.rfind("CSV export: ", 0), 0u) << last;
+  const std::string csv = ReadFile(last.substr(12));
+  const std::vector<std::string> rows = SplitLines(csv);
+  ASSERT_EQ(rows.size(), records + 1);
+  EXPECT_EQ(rows[0].find("T1(\xA2\x58"
+                         "C)"),
+            55u)
+      << "code page 950 degree sign";
+  EXPECT_EQ(fs::path(last.substr(12)).parent_path().filename().string().rfind("UART_", 0), 0u);
+}
+
+TEST(PtyEndToEnd, DiagnoseJsonGivesEveryLabelAndFailsOnAPortThatCannotBeOpened) {
+  testing::TempFolder tmp;
+  tmp.write("pack.scenario", "model = WX4410CA\nbarcode_ext32 = WX-ABCDE-X21YZQRS\nhistory = lead=6, last=8, seed=2\n");
+  Bmssim sim;
+  ASSERT_TRUE(sim.start({"--scenario", tmp / "pack.scenario", "--latency-ms", "2"})) << sim.proc.err();
+  ChildProcess cli;
+  ASSERT_TRUE(cli.start({BMS_CLI_PATH, "diagnose", "--port", sim.device, "--json", "--data-dir", tmp.path()}, tmp.path())) << cli.err();
+  const std::optional<int> status = cli.wait(In(seconds(120)));
+  ASSERT_TRUE(status.has_value()) << cli.out() << cli.err();
+  EXPECT_EQ(ExitCode(*status), 0) << cli.err();
+  const nlohmann::json j = nlohmann::json::parse(cli.out());
+  EXPECT_TRUE(j["ok"].get<bool>());
+  const auto& l = j["labels"];
+  EXPECT_EQ(l.size(), 41u);
+  EXPECT_EQ(l["Label_ModelName"], "WX4410CA");
+  EXPECT_EQ(l["Label_MFTName"], "Pellamco");
+  EXPECT_EQ(l["Label_MftDate"], "2013-5-25");  // last eight "X21YZQRS": week 21
+  EXPECT_EQ(l["Label_ExpDate"], "2014-11-25");
+  EXPECT_EQ(l["Label_CellCfg"], "13S4P");
+  EXPECT_FALSE(l["Label_LastChgDate"].get<std::string>().empty());
+
+  ChildProcess fail;
+  ASSERT_TRUE(fail.start({BMS_CLI_PATH, "diagnose", "--port", tmp / "no-such-device", "--json"}, tmp.path())) << fail.err();
+  const std::optional<int> failed = fail.wait(In(seconds(30)));
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_EQ(ExitCode(*failed), 3) << fail.err();
+  EXPECT_NE(fail.err().find("no-such-device"), std::string::npos) << fail.err();
 }
 
 }  // namespace

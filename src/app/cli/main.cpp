@@ -13,6 +13,7 @@
 #include "app/cli/cmd_production.h"
 #include "app/cli/cmd_fw.h"
 #include "app/cli/cmd_oz890.h"
+#include "app/cli/cmd_history.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
@@ -309,6 +310,9 @@ int main(int argc, char** argv) {
 
   RegisterPlanCommand(app, env);
   RegisterTestCommand(app, env);
+
+  RegisterHistoryCommand(app, env);
+  RegisterDiagnoseCommand(app, env);
 
   try {
     app.parse(argc, argv);

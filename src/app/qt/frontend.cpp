@@ -11,6 +11,8 @@
 #include <exception>
 
 #include "app/qt/build.h"
+#include "app/qt/diagnosis_window.h"
+#include "app/qt/history_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/operator_qt.h"
 #include "app/qt/windows.h"
@@ -75,8 +77,8 @@ void ReportHandlerError(const QString& message) {
 
 Frontend::Frontend(bms::Context& ctx) : ctx_(ctx), binder_(std::make_unique<Binder>()), main_(std::make_unique<MainWindow>()) {
   others_.emplace_back(&ctx_.FormConfig, std::make_unique<ConfigDialog>());
-  others_.emplace_back(&ctx_.FormEEPROM, std::make_unique<EepromWindow>());
-  others_.emplace_back(&ctx_.FormDiagnosisReport, std::make_unique<DiagnosisReportWindow>());
+  others_.emplace_back(&ctx_.FormEEPROM, std::make_unique<HistoryWindow>(&ctx_));
+  others_.emplace_back(&ctx_.FormDiagnosisReport, std::make_unique<DiagnosisWindow>(&ctx_));
   others_.emplace_back(&ctx_.PagesDlgFWData, std::make_unique<FwDataDialog>());
   others_.emplace_back(&ctx_.Form_EEP_PARAMETER, std::make_unique<EepParameterWindow>());
   others_.emplace_back(&ctx_.Form_ENG_Password, std::make_unique<PasswordDialog>());

@@ -37,20 +37,6 @@ class PasswordDialog : public ToolDialog {
   explicit PasswordDialog(QWidget* parent = nullptr);
 };
 
-// EEPROM history: one page per block.
-class EepromWindow : public ToolDialog {
-  Q_OBJECT
- public:
-  explicit EepromWindow(QWidget* parent = nullptr);
-};
-
-// Diagnosis report: the one-page summary.
-class DiagnosisReportWindow : public ToolDialog {
-  Q_OBJECT
- public:
-  explicit DiagnosisReportWindow(QWidget* parent = nullptr);
-};
-
 // Firmware data: protection parameters.
 class FwDataDialog : public ToolDialog {
   Q_OBJECT

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "core/platform/cp950.h"
 
@@ -164,7 +165,11 @@ void ClearHistoryRecord(Context& ctx, HistoryBlock block) {
 }
 
 void ClearHistoryValues(Context& ctx) {
-  ctx.History.with([](HistoryState& s) { s = HistoryState{}; });
+  ctx.History.with([](HistoryState& s) {
+    auto kept = std::move(s.block_records);
+    s = HistoryState{};
+    s.block_records = std::move(kept);
+  });
 }
 
 // ---- record fields ----

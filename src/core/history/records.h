@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace bms {
 
@@ -67,6 +68,10 @@ struct HistoryState {
   std::array<HistoryRecord, 3> record;  // by HistoryBlock
   std::array<uint16_t, 3> count{};      // record counts by HistoryBlock
   std::array<bool, 3> count_valid{};    // a count reply arrived
+  // Every record of the last whole read of each block, in record-number
+  // order (the tap of the history plots). Kept when the decoded values are
+  // cleared; replaced when that block is read again.
+  std::array<std::vector<std::array<uint8_t, 32>>, 3> block_records;
 };
 
 }  // namespace bms

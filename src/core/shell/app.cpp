@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "core/commands/commands.h"
+#include "core/history/diagnosis.h"
 #include "core/link/link_port.h"
 #include "core/link/oz890.h"
 #include "core/commands/cell_resistance.h"
@@ -74,6 +75,7 @@ void CreateApplication(Context& ctx) {
   WireOz890Handlers(ctx);
   WireFwDataHandlers(ctx);
   WireCellResistanceHandlers(ctx);
+  WireHistoryAndDiagnosis(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
   if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);

@@ -201,11 +201,33 @@ TFormEEPROM::TFormEEPROM(std::mutex& lock, UiEventSink*& sink) : Form("FormEEPRO
   Caption(BitBtnEEPBlockChoiceRead, "Read");
   Caption(BitBtnEEPPreView, "PreView");
   Button(BitBtnEEPRange, "Read", false);
+  // Pages, range group and the invisible design leftovers.
+  Caption(TabSheetHeader, "Header");
+  Caption(TabSheetProtection, "Protection");
+  Caption(TabSheetLEAD, "LEAD");
+  Caption(TabSheet1, "LAST");
+  PageControlEEP.set_items({"TabSheetHeader", "TabSheetProtection", "TabSheetLEAD", "TabSheet1"});
+  PageControlEEP.set_item_index(0);
+  Caption(GroupBoxEEPRangeRead, "EPP Data Range read");
+  GroupBoxEEPRangeRead.set_enabled(false);
+  Caption(BitBtnClean, "Clean");
+  Caption(BitBtnEEPBlockProtectRead, "Protect");
+  Caption(BitBtnEEPClean, " Clean");
+  for (Control* c : {&BitBtnEEPBlockProtectRead, &BitBtnEEPClean, &CGaugeEEPROMread}) c->set_visible(false);
+  self.set_color(kLightGreen);
+  // Fast download, progress and cancel of a block read.
+  Caption(CheckBoxEEPFastRead, "Fast download");
+  ProgressBarEEPBlockRead.set_range(0, 1);
+  ProgressBarEEPBlockRead.set_visible(false);
+  LabelEEPProgress.set_visible(false);
+  Caption(BitBtnEEPCancel, "Cancel");
+  BitBtnEEPCancel.set_visible(false);
 }
 
 TFormDiagnosisReport::TFormDiagnosisReport(std::mutex& lock, UiEventSink*& sink) : Form("FormDiagnosisReport", lock, sink) {
   self.set_text("Diagnosis Report");
   self.set_visible(false);
+  Caption(BitBtnReportSavePdf, "Save as PDF");
 }
 
 TPagesDlgFWData::TPagesDlgFWData(std::mutex& lock, UiEventSink*& sink) : Form("PagesDlgFWData", lock, sink) {

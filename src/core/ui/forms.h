@@ -260,9 +260,68 @@ ControlKind KindFromName(std::string_view name);
   X(MemoEEPHeader)                  \
   X(MemoEEPProtect)                 \
   X(MemoEEPNormalLEAD)              \
-  X(MemoEEPNormalLAST)
+  X(MemoEEPNormalLAST)              \
+  X(PageControlEEP)                 \
+  X(TabSheetHeader)                 \
+  X(TabSheetProtection)             \
+  X(TabSheetLEAD)                   \
+  X(TabSheet1)                      \
+  X(GroupBoxEEPRangeRead)           \
+  X(ComboBoxEEPStartAddrRead)       \
+  X(ComboBoxEEPEndAddrRead)         \
+  X(BitBtnClean)                    \
+  X(BitBtnEEPBlockProtectRead)      \
+  X(BitBtnEEPClean)                 \
+  X(CGaugeEEPROMread)               \
+  X(CheckBoxEEPFastRead)            \
+  X(ProgressBarEEPBlockRead)        \
+  X(LabelEEPProgress)               \
+  X(BitBtnEEPCancel)                \
+  X(LabelEEPExportFile)
 
-#define BMS_TFORMDIAGNOSISREPORT_CONTROLS(X) X(Label_FstFullChgDate)
+#define BMS_TFORMDIAGNOSISREPORT_CONTROLS(X) \
+  X(Label_FstFullChgDate)                    \
+  X(Label_DateNow)                           \
+  X(Label_ReadOutDate)                       \
+  X(Label_ReadOutTime)                       \
+  X(Label_ModelName)                         \
+  X(Label_DC)                                \
+  X(Label_CellCfg)                           \
+  X(Label_CycleCnt)                          \
+  X(Label_PSOC)                              \
+  X(Label_ChgDsgCurrentmA)                   \
+  X(Label_PackVoltage)                       \
+  X(Label_FCC)                               \
+  X(Label_T1)                                \
+  X(Label_ProtectFlag)                       \
+  X(Label_MaxCellVolt)                       \
+  X(Label_MinCellVolt)                       \
+  X(Label_CellImbalance)                     \
+  X(Label_CellType)                          \
+  X(Label_TotalChgEvtCnt)                    \
+  X(Label_TotalWarrantyCnt)                  \
+  X(Label_TotalDsgEvtCnt)                    \
+  X(Label_ReportTotalCC)                     \
+  X(Label_MaxCghCurrent)                     \
+  X(Label_MaxChgVoltage)                     \
+  X(Label_WarrantyCycle)                     \
+  X(Label_MaxDsgCurrentA)                    \
+  X(Label_PulseDsgCurrentA)                  \
+  X(Label_PulseDsgDurationSec)               \
+  X(Label_MFTName)                           \
+  X(Label_Barcode)                           \
+  X(Label_MftDate)                           \
+  X(Label_ExpDate)                           \
+  X(Label_LastChgDate)                       \
+  X(Label_LastChgSOC)                        \
+  X(Label_LastFullChgDate)                   \
+  X(Label_FstDsgDepletionDate)               \
+  X(Label_LastDsgDepletionDate)              \
+  X(Label_MaxChgLowSOCsinceDate)             \
+  X(Label_ExtDsgRecAtDate)                   \
+  X(Label_MaxDurationLowSOC0Hours)           \
+  X(Label_SOC0ChgCap)                        \
+  X(BitBtnReportSavePdf)
 
 #define BMS_TPAGESDLGFWDATA_CONTROLS(X) \
   X(EditCOTEvent)                       \
