@@ -98,6 +98,13 @@ class Context {
   std::atomic<int> CurrentBarcodeMode{-1};
   Guarded<std::string> TestPlanFile;  // loaded test plan, empty when none
 
+  // ---- Modbus master tables (one transaction at a time) and the lines of
+  // the last SOC table file read ----
+  Guarded<std::array<uint8_t, 260>> ModbusReadBytes;
+  Guarded<std::array<int32_t, 125>> ModbusReadWords;
+  Guarded<std::array<int32_t, 127>> ModbusWriteWords;
+  Guarded<std::array<std::string, 101>> SocTableLines;
+
   // ---- application ----
   AppIdentity app;
 

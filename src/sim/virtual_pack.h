@@ -17,6 +17,7 @@
 #include "core/link/serial_port.h"
 #include "core/platform/clock.h"
 #include "sim/faults.h"
+#include "sim/modbus_slave.h"
 #include "sim/scenario.h"
 
 namespace bms::sim {
@@ -85,6 +86,8 @@ class VirtualPack {
   size_t history_count(HistoryList list) const;
   std::array<uint8_t, 96> status_block() const;
   void set_latency_us(int64_t us);
+  // The Modbus RTU slave 0x60 with parameter blocks C and D.
+  ModbusSlave& modbus() { return modbus_; }
 
   // ---- what reached the pack (counted whether answered or not) ----
   int request_count(uint16_t address) const;  // request frames, any page
@@ -114,7 +117,7 @@ class VirtualPack {
     uint32_t param = 0;
     uint8_t count = 0;
   };
-  enum class Shape { Frames, StatusBlock, Ack };
+  enum class Shape { Frames, StatusBlock, Ack, Modbus };
   enum class Parse { NeedMore, Drop, Consumed };
 
   Parse parse_front(int64_t end_us, double spacing, int64_t t0_us, std::vector<Burst>& out);
@@ -146,6 +149,7 @@ class VirtualPack {
   PortError open_error_ = PortError::None;
   std::optional<int64_t> unplug_ms_;
   bool claimed_ = false;
+  ModbusSlave modbus_;
 };
 
 }  // namespace bms::sim

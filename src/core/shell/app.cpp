@@ -8,6 +8,7 @@
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
+#include "core/parameters/eep2.h"
 #include "core/platform/files.h"
 #include "core/shell/connection_dialog.h"
 #include "core/shell/main_window.h"
@@ -66,6 +67,7 @@ void CreateApplication(Context& ctx) {
   WirePasswordDialog(ctx);
   WireLiveDisplayHandlers(ctx);
   WireCommandHandlers(ctx);
+  WireEep2Window(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
   if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);
