@@ -1,7 +1,5 @@
 // The EEP2 window's files: BLOCK_C.ini (private-profile semantics) and the
 // SOC table text file.
-#include <unistd.h>
-
 #include <vector>
 
 #include "core/parameters/eep2.h"
@@ -24,30 +22,15 @@ std::string BlockCFilePath(Context& ctx) {
 }
 
 bool SaveBlockCFile(Context& ctx, const std::string& path, std::string* why) {
-  // The keys are written one by one into a working copy beside the file,
-  // which then replaces the file in one step: a failure half-way leaves the
-  // old file as it was.
-  std::string existing;
-  const bool had_file = FileExists(path);
-  if (had_file && !ReadInputFile(path, &existing, why)) return false;
-  const std::string work = path + ".saving";
-  ::unlink(work.c_str());
-  if (had_file && !WriteFileAtomic(work, existing, why)) return false;
+  // All 89 keys in one replacement of the file: a failure leaves it as it was.
   const auto& fields = Eep2BlockCFields();
   const auto& edits = ctx.Form_EEP_PARAMETER.BlockCEdits;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    std::string reason;
-    if (!WritePrivateProfileString(kBlockCSection, fields[i].key, edits[i]->text(), work, &reason)) {
-      ::unlink(work.c_str());
-      if (why) *why = "BLOCK_C.ini was not saved (key " + fields[i].key + "): " + reason;
-      return false;
-    }
-  }
-  std::string data;
-  const bool ok = ReadWholeFile(work, &data) && WriteFileAtomic(path, data, why);
-  ::unlink(work.c_str());
-  if (!ok && why && why->empty()) *why = "BLOCK_C.ini was not saved: " + path + " could not be written";
-  return ok;
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (size_t i = 0; i < fields.size(); ++i) entries.emplace_back(fields[i].key, edits[i]->text());
+  std::string reason;
+  if (WritePrivateProfileStrings(kBlockCSection, entries, path, &reason)) return true;
+  if (why) *why = "BLOCK_C.ini was not saved: " + reason;
+  return false;
 }
 
 bool LoadBlockCFile(Context& ctx, const std::string& path) {
