@@ -37,7 +37,7 @@ struct ConnectionOptions {
   std::string scenario;        // --scenario FILE (virtual pack)
 };
 
-// Adds --port/--simulate (exactly one required), --baud, --edition,
+// Adds --port/--simulate (MakeSession requires exactly one), --baud, --edition,
 // --data-dir and --scenario to sub. default_edition is the edition a
 // command runs when --edition is not given (empty: from the file name).
 void AddConnectionOptions(CLI::App* sub, ConnectionOptions& o, const std::string& default_edition = "");
@@ -52,7 +52,8 @@ struct Session {
 
 // Builds the session: identity and edition, the windows and handlers
 // (CreateApplication), the baud rate and port chosen and confirmed as the
-// connection dialog's Yes does. False with *error on a bad scenario file.
+// connection dialog's Yes does. False with *error (a usage error) when not
+// exactly one of --port and --simulate was given or the scenario is bad.
 bool MakeSession(const ConnectionOptions& o, Session& s, std::string& error);
 
 // Set by SIGINT, SIGTERM and SIGHUP.

@@ -5,19 +5,21 @@
 #include <string_view>
 #include <vector>
 
+#include "app/cli/cli_common.h"
 #include "core/commands/clock_erase.h"
 #include "core/commands/identity.h"
 #include "core/commands/power_mode.h"
 #include "core/link/link_port.h"
+#include "core/platform/safe_text.h"
 
 namespace {
 
 using bms::Context;
 using bms::Control;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 3;
+using cli::kExitFailure;
+using cli::kExitOk;
+using cli::kExitUsage;
 
 constexpr size_t kSerialNumberEditMax = 64;  // EditPDSN holds at most 64 characters
 
@@ -44,41 +46,28 @@ struct Command {
   std::function<std::vector<Line>(Context&)> lines;
 };
 
-std::string Quoted(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || u == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", u);
-      out += buf;
-    } else {
-      out += c;
+std::string Quoted(std::string_view text) { return "\"" + bms::TerminalSafe(text, true) + "\""; }
+
+// The name a line is printed under and the text it shows.
+std::pair<std::string, std::string> Shows(const Line& l) {
+  switch (l.what) {
+    case Shown::Text:
+      return {l.control->name(), l.control->text()};
+    case Shown::Checked:
+      return {l.control->name() + ".Checked", l.control->checked() ? "1" : "0"};
+    case Shown::Item: {
+      const int i = l.control->item_index();
+      return {l.control->name(), i >= 0 ? l.control->item(static_cast<size_t>(i)) : std::string()};
     }
+    case Shown::Panel0:
+      return {l.control->name() + "[0]", l.control->item(0)};
   }
-  return out + "\"";
+  return {};
 }
 
 void Print(std::ostream& out, const Line& l) {
-  switch (l.what) {
-    case Shown::Text:
-      out << l.control->name() << ": " << Quoted(l.control->text()) << "\n";
-      break;
-    case Shown::Checked:
-      out << l.control->name() << ".Checked: " << Quoted(l.control->checked() ? "1" : "0") << "\n";
-      break;
-    case Shown::Item: {
-      const int i = l.control->item_index();
-      out << l.control->name() << ": " << Quoted(i >= 0 ? l.control->item(static_cast<size_t>(i)) : std::string()) << "\n";
-      break;
-    }
-    case Shown::Panel0:
-      out << l.control->name() << "[0]: " << Quoted(l.control->item(0)) << "\n";
-      break;
-  }
+  const auto [name, text] = Shows(l);
+  out << name << ": " << Quoted(text) << "\n";
 }
 
 // on|off ticks (or unticks) a check box through its model, so its click
@@ -218,7 +207,7 @@ std::string Names(const std::vector<Command>& list) {
 
 }  // namespace
 
-int RunCommandCli(bms::Context& ctx, const std::string& name, const std::string& value, const std::string& barcode_mode, std::ostream& out, std::ostream& err) {
+int RunCommandCli(bms::Context& ctx, const std::string& name, const std::string& value, const std::string& barcode_mode, std::ostream& out, std::ostream& err, bool json) {
   const std::vector<Command> list = Commands(barcode_mode);
   const Command* cmd = nullptr;
   for (const Command& c : list)
@@ -266,16 +255,30 @@ int RunCommandCli(bms::Context& ctx, const std::string& name, const std::string&
   while (!ctx.workers.wait_idle(1000)) {
   }
 
-  for (const Line& l : cmd->lines(ctx)) Print(out, l);
-  out.flush();
   const std::string link_error = ctx.LinkError.get();
+  int status = kExitOk;
+  std::string error;
   if (!link_error.empty()) {
-    err << "bmsmon-cli: " << name << ": " << link_error << "\n";
-    return kExitFailure;
-  }
-  if (!cmd->success(ctx, result)) {
+    status = kExitFailure;
+    error = link_error;
+    err << "bmsmon-cli: " << name << ": " << bms::TerminalSafe(link_error) << "\n";
+  } else if (!cmd->success(ctx, result)) {
+    status = kExitFailure;
+    error = "the command failed";
     err << "bmsmon-cli: " << name << " failed (see the texts above)\n";
-    return kExitFailure;
   }
-  return kExitOk;
+  if (json) {
+    nlohmann::json controls = nlohmann::json::object();
+    for (const Line& l : cmd->lines(ctx)) {
+      const auto [key, text] = Shows(l);
+      controls[key] = cli::JsonText(text);
+    }
+    nlohmann::json j = {{"command", name}, {"ok", status == kExitOk}, {"exit_status", status}, {"controls", controls}};
+    if (!error.empty()) j["error"] = cli::JsonText(error);
+    cli::PrintJson(out, j);
+  } else {
+    for (const Line& l : cmd->lines(ctx)) Print(out, l);
+    out.flush();
+  }
+  return status;
 }

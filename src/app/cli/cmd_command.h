@@ -14,4 +14,7 @@
 // Returns 0 on success, 2 on a usage error (message on err, nothing sent),
 // 3 when the port could not be opened (its reason on err) or the command's
 // own result is a failure. docs/cli.md lists what success means per command.
-int RunCommandCli(bms::Context& ctx, const std::string& name, const std::string& value, const std::string& barcode_mode, std::ostream& out, std::ostream& err);
+// With json, one JSON object goes to out instead of the lines: the command,
+// its exit status, "ok", the same texts under "controls" (keys as the line
+// names) and, on a failure, "error".
+int RunCommandCli(bms::Context& ctx, const std::string& name, const std::string& value, const std::string& barcode_mode, std::ostream& out, std::ostream& err, bool json = false);

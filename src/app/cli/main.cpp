@@ -1,136 +1,29 @@
 // bmsmon-cli: the command-line front end over the same core, for automation.
+// One subcommand per job; the exit statuses are those of docs/cli.md.
 #include <signal.h>
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <iostream>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "app/cli/cli_common.h"
 #include "app/cli/cmd_command.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_data.h"
-#include "core/shell/app.h"
+#include "core/platform/safe_text.h"
 #include "core/shell/connection_dialog.h"
-#include "sim/port_factory.h"
-#include "sim/scenario.h"
-#include "sim/sim_port.h"
-#include "sim/virtual_pack.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 3;
+using cli::kExitFailure;
+using cli::kExitOk;
+using cli::kExitUsage;
 
-std::atomic<bool> g_interrupted{false};
-
-void OnSignal(int) { g_interrupted = true; }
-
-const char* const kUsage =
-    "usage:\n"
-    "  bmsmon-cli ports [--simulate]\n"
-    "  bmsmon-cli monitor (--port PATH | --simulate) [--baud 9600|19200] [--cycles N] [--log]\n"
-    "                     [--edition PREFIX] [--data-dir DIR] [--scenario FILE] [--first-cycle-timeout S]\n"
-    "  bmsmon-cli cmd NAME [VALUE] (--port PATH | --simulate) [--baud 9600|19200] [--barcode-mode MODE]\n"
-    "                     [--scenario FILE]\n"
-    "exit status: 0 success, 2 usage error, 3 failure (port, link, time-out, command result)\n";
-
-struct Args {
-  std::string command;
-  std::vector<std::string> positional;
-  std::map<std::string, std::string> options;  // --name -> value ("" for flags)
-  bool has(const std::string& k) const { return options.count(k) != 0; }
-  std::string get(const std::string& k, const std::string& d = "") const {
-    auto it = options.find(k);
-    return it == options.end() ? d : it->second;
-  }
-};
-
-std::optional<Args> Parse(int argc, char** argv, std::string& error) {
-  static const std::map<std::string, bool> kTakesValue = {{"--port", true},      {"--baud", true},     {"--cycles", true},       {"--edition", true},
-                                                          {"--data-dir", true},  {"--scenario", true}, {"--barcode-mode", true}, {"--first-cycle-timeout", true},
-                                                          {"--simulate", false}, {"--log", false},     {"--help", false}};
-  Args a;
-  for (int i = 1; i < argc; ++i) {
-    const std::string s = argv[i];
-    if (s.rfind("--", 0) == 0) {
-      auto it = kTakesValue.find(s);
-      if (it == kTakesValue.end()) {
-        error = "unknown option " + s;
-        return std::nullopt;
-      }
-      if (it->second) {
-        if (i + 1 >= argc) {
-          error = s + " needs a value";
-          return std::nullopt;
-        }
-        a.options[s] = argv[++i];
-      } else {
-        a.options[s] = "";
-      }
-    } else if (a.command.empty()) {
-      a.command = s;
-    } else {
-      a.positional.push_back(s);
-    }
-  }
-  return a;
-}
-
-// Everything one run of the CLI needs: clock, optional virtual pack, context.
-struct Session {
-  bms::RealClock clock;
-  std::unique_ptr<bms::sim::VirtualPack> pack;
-  std::unique_ptr<bms::Context> ctx;
-};
-
-bool MakeSession(const Args& a, const std::string& argv0, Session& s, std::string& error) {
-  const bool simulate = a.has("--simulate");
-  if (simulate == a.has("--port")) {
-    error = "give exactly one of --port PATH and --simulate";
-    return false;
-  }
-  const std::string baud = a.get("--baud", "19200");
-  if (baud != "9600" && baud != "19200") {
-    error = "--baud must be 9600 or 19200";
-    return false;
-  }
-  bms::sim::Scenario scenario = bms::sim::DefaultScenario();
-  if (a.has("--scenario") && !bms::sim::LoadScenario(a.get("--scenario"), scenario, error)) return false;
-  if (simulate) s.pack = std::make_unique<bms::sim::VirtualPack>(s.clock, scenario);
-  s.ctx = std::make_unique<bms::Context>(s.clock, bms::sim::MakePortFactory(s.pack.get(), s.clock, nullptr));
-  bms::StartOptions opts;
-  opts.argv0 = argv0;
-  opts.edition = a.get("--edition");
-  opts.data_dir = a.get("--data-dir");
-  opts.simulate = simulate;
-  bms::InitAppIdentity(*s.ctx, opts);
-  bms::CreateApplication(*s.ctx);
-  bms::Context& ctx = *s.ctx;
-  ctx.FormConfig.ComboBoxBaudRate.select(baud == "9600" ? 0 : 1);
-  const std::string port = simulate ? std::string(bms::sim::kVirtualPortName) : a.get("--port");
-  ctx.FormConfig.CobBoxInterfaceName.set_text(port);
-  ctx.FormConfig.SpdBtnYES.set_enabled(true);
-  ctx.FormConfig.SpdBtnYES.click();
-  return true;
-}
-
-int Ports(const Args& a) {
-  bms::RealClock clock;
-  bms::Context ctx(clock, {});
-  ctx.app.simulate = a.has("--simulate");
-  for (const std::string& name : bms::ScanPortNames(ctx)) std::cout << name << "\n";
-  return kExitOk;
-}
+void OnSignal(int) { cli::g_interrupted = true; }
 
 std::string Trim(const std::string& t) {
   const size_t a = t.find_first_not_of(' ');
@@ -138,55 +31,115 @@ std::string Trim(const std::string& t) {
   return t.substr(a, t.find_last_not_of(' ') - a + 1);
 }
 
-std::string CycleLine(bms::Context& ctx, int n) {
-  bms::TFormMain& m = ctx.FormMain;
-  std::string flags;
-  const char* names[] = {"OV", "UV", "OC", "SC", "OT", "UT"};
-  bms::Control* boxes[] = {&m.EditOVF, &m.EditUVF, &m.EditOCF, &m.EditSCF, &m.EditOTF, &m.EditUTF};
-  for (size_t i = 0; i < 6; ++i)
-    if (boxes[i]->color() == bms::kRed) flags += std::string(flags.empty() ? "" : "+") + names[i];
-  std::string cells;
-  const int series = m.EditCellSeries.int_value();
-  for (int i = 1; i <= 14 && i <= (series > 0 ? series : 14); ++i) cells += (i > 1 ? " " : "") + m.EditVCellN[i]->text();
-  return "cycle " + std::to_string(n) + ": voltage " + m.EditPackVolt.text() + " mV, current " + m.EditPackCurrent.text() + " mA, RSOC " + m.EditRSOC.text() + " %, cells " +
-         m.EditCellSeries.text() + " [" + cells + "] max " + m.Edit_HVlot.text() + " min " + m.Edit_LVolt.text() + " diff " + m.Edit_VoltDiff.text() + " mV, T1 " +
-         m.EditT1.text() + " T2 " + m.EditT2.text() + " C, state " + Trim(m.EditCurrentSign.text()) + ", flags " + (flags.empty() ? "none" : flags) + ", barcode \"" +
-         m.EditBarCode32.text() + "\"";
+// ---- ports ----
+
+struct PortsOptions {
+  bool simulate = false;
+  bool json = false;
+};
+
+int Ports(const PortsOptions& o) {
+  bms::RealClock clock;
+  bms::Context ctx(clock, {});
+  ctx.app.simulate = o.simulate;
+  const std::vector<std::string> names = bms::ScanPortNames(ctx);
+  if (o.json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const std::string& name : names) list.push_back(cli::JsonText(name));
+    cli::PrintJson(std::cout, {{"ports", list}});
+  } else {
+    for (const std::string& name : names) std::cout << cli::Term(name) << "\n";
+  }
+  return kExitOk;
 }
 
-int Monitor(const Args& a, const std::string& argv0) {
-  long cycles_wanted = 0;
-  if (a.has("--cycles")) {
-    try {
-      cycles_wanted = std::stol(a.get("--cycles"));
-    } catch (...) {
-      cycles_wanted = -1;
-    }
-    if (cycles_wanted <= 0) {
-      std::cerr << "bmsmon-cli: --cycles must be a positive number\n";
-      return kExitUsage;
-    }
-  }
+// ---- monitor ----
+
+struct MonitorOptions {
+  cli::ConnectionOptions conn;
+  long cycles = 0;
+  bool log = false;
   long first_cycle_timeout_s = 60;
-  if (a.has("--first-cycle-timeout")) {
+  bool json = false;
+};
+
+const char* const kFlagNames[] = {"OV", "UV", "OC", "SC", "OT", "UT"};
+
+std::vector<bms::Control*> FlagBoxes(bms::TFormMain& m) { return {&m.EditOVF, &m.EditUVF, &m.EditOCF, &m.EditSCF, &m.EditOTF, &m.EditUTF}; }
+
+int CellCount(bms::TFormMain& m) {
+  const int series = m.EditCellSeries.int_value();
+  return series > 0 && series <= 14 ? series : 14;
+}
+
+std::string CycleLine(bms::Context& ctx, long n) {
+  bms::TFormMain& m = ctx.FormMain;
+  std::string flags;
+  const auto boxes = FlagBoxes(m);
+  for (size_t i = 0; i < boxes.size(); ++i)
+    if (boxes[i]->color() == bms::kRed) flags += std::string(flags.empty() ? "" : "+") + kFlagNames[i];
+  std::string cells;
+  for (int i = 1; i <= CellCount(m); ++i) cells += (i > 1 ? " " : "") + m.EditVCellN[i]->text();
+  const std::string line = "cycle " + std::to_string(n) + ": voltage " + m.EditPackVolt.text() + " mV, current " + m.EditPackCurrent.text() + " mA, RSOC " + m.EditRSOC.text() +
+                           " %, cells " + m.EditCellSeries.text() + " [" + cells + "] max " + m.Edit_HVlot.text() + " min " + m.Edit_LVolt.text() + " diff " +
+                           m.Edit_VoltDiff.text() + " mV, T1 " + m.EditT1.text() + " T2 " + m.EditT2.text() + " C, state " + Trim(m.EditCurrentSign.text()) + ", flags " +
+                           (flags.empty() ? "none" : flags) + ", barcode \"" + m.EditBarCode32.text() + "\"";
+  return bms::TerminalSafe(line);
+}
+
+// A number when the display text is one, else the text itself.
+nlohmann::json Value(const bms::Control& c) {
+  const std::string t = Trim(c.text());
+  if (!t.empty()) {
+    size_t used = 0;
     try {
-      first_cycle_timeout_s = std::stol(a.get("--first-cycle-timeout"));
+      const long long v = std::stoll(t, &used);
+      if (used == t.size()) return v;
     } catch (...) {
-      first_cycle_timeout_s = 0;
-    }
-    if (first_cycle_timeout_s <= 0) {
-      std::cerr << "bmsmon-cli: --first-cycle-timeout must be a positive number of seconds\n";
-      return kExitUsage;
     }
   }
-  Session s;
+  return cli::JsonText(c.text());
+}
+
+nlohmann::json CycleJson(bms::Context& ctx, long n) {
+  bms::TFormMain& m = ctx.FormMain;
+  nlohmann::json cells = nlohmann::json::array();
+  for (int i = 1; i <= CellCount(m); ++i) cells.push_back(Value(*m.EditVCellN[i]));
+  nlohmann::json flags = nlohmann::json::array();
+  const auto boxes = FlagBoxes(m);
+  for (size_t i = 0; i < boxes.size(); ++i)
+    if (boxes[i]->color() == bms::kRed) flags.push_back(kFlagNames[i]);
+  return {{"cycle", n},
+          {"pack_voltage_mV", Value(m.EditPackVolt)},
+          {"pack_current_mA", Value(m.EditPackCurrent)},
+          {"rsoc_percent", Value(m.EditRSOC)},
+          {"asoc_percent", Value(m.EditASOC)},
+          {"cell_series", Value(m.EditCellSeries)},
+          {"cells_mV", cells},
+          {"cell_max_mV", Value(m.Edit_HVlot)},
+          {"cell_min_mV", Value(m.Edit_LVolt)},
+          {"cell_diff_mV", Value(m.Edit_VoltDiff)},
+          {"t1_C", Value(m.EditT1)},
+          {"t2_C", Value(m.EditT2)},
+          {"t3_C", Value(m.EditT3)},
+          {"state", cli::JsonText(Trim(m.EditCurrentSign.text()))},
+          {"flags", flags},
+          {"cycle_count", Value(m.EditCycleCnt)},
+          {"fw_model", cli::JsonText(m.EditFWID.text())},
+          {"fw_version", cli::JsonText(m.EditFWVer.text())},
+          {"serial_number", cli::JsonText(m.EditPDSN.text())},
+          {"barcode", cli::JsonText(m.EditBarCode32.text())}};
+}
+
+int Monitor(const MonitorOptions& o) {
+  cli::Session s;
   std::string error;
-  if (!MakeSession(a, argv0, s, error)) {
-    std::cerr << "bmsmon-cli: " << error << "\n" << kUsage;
+  if (!cli::MakeSession(o.conn, s, error)) {
+    std::cerr << "bmsmon-cli: " << error << "\n";
     return kExitUsage;
   }
   bms::Context& ctx = *s.ctx;
-  ctx.FormConfig.CheckBoxLogFileSave.set_checked(a.has("--log"));
+  ctx.FormConfig.CheckBoxLogFileSave.set_checked(o.log);
 
   std::mutex mu;
   std::condition_variable cv;
@@ -194,18 +147,25 @@ int Monitor(const Args& a, const std::string& argv0) {
   ctx.MonitorCycleHook = [&](bool done) {
     if (!done) return;
     std::string line;
+    nlohmann::json j;
     {
       std::lock_guard<std::mutex> lock(mu);
       ++completed;
-      line = CycleLine(ctx, static_cast<int>(completed));
-      if (cycles_wanted > 0 && completed >= cycles_wanted) ctx.RunFlag = 0;
+      if (o.json)
+        j = CycleJson(ctx, completed);
+      else
+        line = CycleLine(ctx, completed);
+      if (o.cycles > 0 && completed >= o.cycles) ctx.RunFlag = 0;
     }
-    std::cout << line << std::endl;
+    if (o.json)
+      cli::PrintJson(std::cout, j);
+    else
+      std::cout << line << std::endl;
     cv.notify_all();
   };
   ctx.FormMain.SpdBtnRUN.click();
   if (!ctx.RunFlag.load() && !ctx.MonitorActive.load()) {
-    std::cerr << "bmsmon-cli: polling did not start: " << ctx.FormMain.StatusBarView.item(2) << "\n";
+    std::cerr << "bmsmon-cli: polling did not start: " << Trim(ctx.FormMain.StatusBarView.item(2)) << "\n";
     return kExitFailure;
   }
   const auto start = std::chrono::steady_clock::now();
@@ -214,62 +174,60 @@ int Monitor(const Args& a, const std::string& argv0) {
     std::unique_lock<std::mutex> lock(mu);
     while (ctx.MonitorActive.load()) {
       cv.wait_for(lock, std::chrono::milliseconds(100));
-      if (g_interrupted.load() && ctx.RunFlag.load()) {
+      if (cli::g_interrupted.load() && ctx.RunFlag.load()) {
         ctx.RunFlag = 0;
+        s.clock.interrupt();
         ctx.CancelLink();
       }
-      if (completed == 0 && std::chrono::steady_clock::now() - start > std::chrono::seconds(first_cycle_timeout_s) && ctx.RunFlag.load()) {
+      if (completed == 0 && !timed_out && ctx.RunFlag.load() && std::chrono::steady_clock::now() - start > std::chrono::seconds(o.first_cycle_timeout_s)) {
         timed_out = true;
         ctx.RunFlag = 0;
+        s.clock.interrupt();
+        ctx.CancelLink();
       }
     }
   }
   ctx.workers.wait_idle(15000);
   const std::string reason = ctx.FormMain.StatusBarView.item(2);
-  if (!ctx.Log->path().empty()) std::cerr << "bmsmon-cli: data log " << ctx.Log->path() << "\n";
-  if (g_interrupted.load() && !ctx.LinkLost.load()) return kExitOk;  // stopped by the operator
+  if (!ctx.Log->path().empty()) std::cerr << "bmsmon-cli: data log " << cli::Term(ctx.Log->path()) << "\n";
+  if (cli::g_interrupted.load() && !ctx.LinkLost.load()) return kExitOk;  // stopped by the operator
   if (ctx.LinkLost.load() || (!reason.empty() && completed == 0 && !timed_out)) {
-    std::cerr << "bmsmon-cli: " << Trim(reason.empty() ? ctx.LinkError.get() : reason) << "\n";
+    std::cerr << "bmsmon-cli: " << cli::Term(Trim(reason.empty() ? ctx.LinkError.get() : reason)) << "\n";
     return kExitFailure;
   }
   if (timed_out) {
-    std::cerr << "bmsmon-cli: no complete polling cycle within " << first_cycle_timeout_s << " s (is the pack connected and awake?)\n";
+    std::cerr << "bmsmon-cli: no complete polling cycle within " << o.first_cycle_timeout_s << " s (is the pack connected and awake?)\n";
     return kExitFailure;
   }
-  if (!reason.empty()) std::cerr << "bmsmon-cli: " << Trim(reason) << "\n";
-  if (completed == 0 && !g_interrupted.load()) return kExitFailure;
+  if (!reason.empty()) std::cerr << "bmsmon-cli: " << cli::Term(Trim(reason)) << "\n";
+  if (completed == 0 && !cli::g_interrupted.load()) return kExitFailure;
   return kExitOk;
 }
 
-int Cmd(const Args& a, const std::string& argv0) {
-  if (a.positional.empty() || a.positional.size() > 2) {
-    std::cerr << "bmsmon-cli: cmd needs NAME [VALUE]\n" << kUsage;
-    return kExitUsage;
-  }
-  Session s;
+// ---- cmd ----
+
+struct CmdOptions {
+  cli::ConnectionOptions conn;
+  std::string name;
+  std::string value;
+  std::string barcode_mode = "auto";
+  bool json = false;
+};
+
+int Cmd(const CmdOptions& o) {
+  cli::Session s;
   std::string error;
-  if (!MakeSession(a, argv0, s, error)) {
-    std::cerr << "bmsmon-cli: " << error << "\n" << kUsage;
+  if (!cli::MakeSession(o.conn, s, error)) {
+    std::cerr << "bmsmon-cli: " << error << "\n";
     return kExitUsage;
   }
-  const std::string value = a.positional.size() > 1 ? a.positional[1] : "";
-  // Ctrl-C ends a running command at once: every wait returns, the port's
-  // pending read fails.
-  std::atomic<bool> finished{false};
-  std::thread watcher([&] {
-    while (!finished.load()) {
-      if (g_interrupted.load()) {
-        s.ctx->RunFlag = 0;
-        s.clock.interrupt();
-        s.ctx->CancelLink();
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  });
-  const int rc = RunCommandCli(*s.ctx, a.positional[0], value, a.get("--barcode-mode", "auto"), std::cout, std::cerr);
-  finished = true;
-  watcher.join();
+  int rc = kExitFailure;
+  {
+    // Ctrl-C ends a running command at once: every wait returns, the
+    // port's pending read fails.
+    cli::InterruptWatcher watcher(s);
+    rc = RunCommandCli(*s.ctx, o.name, o.value, o.barcode_mode, std::cout, std::cerr, o.json);
+  }
   s.ctx->workers.wait_idle(60000);
   return rc;
 }
@@ -277,29 +235,62 @@ int Cmd(const Args& a, const std::string& argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string error;
-  const auto args = Parse(argc, argv, error);
-  if (!args) {
-    std::cerr << "bmsmon-cli: " << error << "\n" << kUsage;
-    return kExitUsage;
-  }
-  if (args->has("--help") || args->command.empty()) {
-    std::cout << kUsage;
-    return args->has("--help") ? kExitOk : kExitUsage;
-  }
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);  // a file-size limit makes the write fail (reported) instead of killing
+
+  cli::CliEnv env;
+  env.argv0 = argc > 0 ? argv[0] : "bmsmon-cli";
+
+  CLI::App app{
+      "bmsmon-cli: the BMS service and production tool without a window.\n"
+      "Exit status: 0 success, 1 verdict of failure, 2 usage, 3 link/port/command failure,\n"
+      "4 output file not written, 5 input refused with nothing sent (docs/cli.md)."};
+  app.require_subcommand(1);
+  app.fallthrough(false);
+
+  PortsOptions ports;
+  auto* ports_cmd = app.add_subcommand("ports", "list the serial ports, USB adapters first");
+  ports_cmd->add_flag("--simulate", ports.simulate, "list the built-in virtual pack too");
+  ports_cmd->add_flag("--json", ports.json, "print one JSON object");
+  ports_cmd->callback([&] { env.exit_status = Ports(ports); });
+
+  MonitorOptions mon;
+  auto* mon_cmd = app.add_subcommand("monitor", "poll the pack as RUN does; one line (or JSON object) per completed cycle");
+  cli::AddConnectionOptions(mon_cmd, mon.conn);
+  mon_cmd->add_option("--cycles", mon.cycles, "stop after N completed cycles (default: until Ctrl-C)")->check(CLI::Range(1L, 1000000000L))->type_name("N");
+  mon_cmd->add_flag("--log", mon.log, "write the CSV data log (Log_Record/)");
+  mon_cmd->add_option("--first-cycle-timeout", mon.first_cycle_timeout_s, "give up when no cycle completed within S seconds (1-3600, default 60)")
+      ->check(CLI::Range(1L, 3600L))
+      ->type_name("S");
+  mon_cmd->add_flag("--json", mon.json, "one JSON object per completed cycle");
+  mon_cmd->callback([&] { env.exit_status = Monitor(mon); });
+
+  CmdOptions cmd;
+  auto* cmd_cmd = app.add_subcommand("cmd", "run one engineering command of the main window (docs/cli.md lists NAME)");
+  cmd_cmd->add_option("NAME", cmd.name, "command name, e.g. rtc-get")->required();
+  cmd_cmd->add_option("VALUE", cmd.value, "the command's value (on/off, a mode, a text)");
+  cli::AddConnectionOptions(cmd_cmd, cmd.conn);
+  cmd_cmd->add_option("--barcode-mode", cmd.barcode_mode, "barcode storage: auto, ext32, int32 or int16")->type_name("MODE");
+  cmd_cmd->add_flag("--json", cmd.json, "print one JSON object instead of the lines");
+  cmd_cmd->callback([&] { env.exit_status = Cmd(cmd); });
+
   try {
-    if (args->command == "ports") return Ports(*args);
-    if (args->command == "monitor") return Monitor(*args, argv[0]);
-    if (args->command == "cmd") return Cmd(*args, argv[0]);
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
   } catch (const std::exception& e) {
     std::cerr << "bmsmon-cli: " << e.what() << "\n";
     return kExitFailure;
   }
-  std::cerr << "bmsmon-cli: unknown command " << args->command << "\n" << kUsage;
-  return kExitUsage;
+  return env.exit_status;
 }
