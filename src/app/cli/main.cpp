@@ -10,6 +10,7 @@
 
 #include "app/cli/cli_common.h"
 #include "app/cli/cmd_command.h"
+#include "app/cli/cmd_eep2.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
@@ -278,6 +279,9 @@ int main(int argc, char** argv) {
   cmd_cmd->add_option("--barcode-mode", cmd.barcode_mode, "barcode storage: auto, ext32, int32 or int16")->type_name("MODE");
   cmd_cmd->add_flag("--json", cmd.json, "print one JSON object instead of the lines");
   cmd_cmd->callback([&] { env.exit_status = Cmd(cmd); });
+
+  RegisterEep2Command(app, env);
+  RegisterModbusCommand(app, env);
 
   try {
     app.parse(argc, argv);
