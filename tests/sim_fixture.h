@@ -28,6 +28,10 @@
 
 namespace bms::sim {
 
+// A write returns when its last byte has left: a 13-byte frame at 19200
+// baud takes 6.77 ms, 7 ms on the virtual clock's millisecond.
+inline constexpr int64_t kFrameWriteMs = 7;
+
 // A PortFactory that opens a SimPort on `pack` for kVirtualPortName and
 // nothing for any other name.
 inline PortFactory SimPortFactory(VirtualPack& pack, WireLog* wire) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 namespace bms::sim {
 
@@ -32,6 +33,7 @@ bool SimPort::open(const std::string& path) {
   cancelled_ = false;
   name_ = name;
   in_.clear();
+  tx_.clear();
   host_line_free_us_ = 0;
   error_ = PortError::None;
   error_text_.clear();
@@ -45,6 +47,7 @@ void SimPort::close() {
     open_ = false;
     cancelled_ = false;
     in_.clear();
+    tx_.clear();
   }
   cv_.notify_all();
 }
@@ -148,6 +151,7 @@ bool SimPort::read(uint8_t* buf, size_t n, size_t* got) {
   if (!usable()) return false;
   if (n == 0) return true;
   const int64_t t0 = now_us();
+  deliver_tx(INT64_MAX);  // nothing purges during a read: every queued byte leaves
   Plan plan = plan_read(t0, n);
   if (clock_.is_virtual()) {
     // Nothing else sends on this line while the host waits, so the plan is
@@ -186,6 +190,43 @@ bool SimPort::read(uint8_t* buf, size_t n, size_t* got) {
   return true;
 }
 
+void SimPort::deliver_tx(int64_t until_us) {
+  while (!tx_.empty()) {
+    TxWrite& w = tx_.front();
+    size_t left = w.delivered;
+    while (left < w.bytes.size() && w.start_us + WireOffsetUs(left + 1, w.spacing_us) <= until_us) ++left;
+    if (left > w.delivered) {
+      const int64_t start = w.start_us + WireOffsetUs(w.delivered, w.spacing_us);
+      const uint8_t* data = w.bytes.data() + w.delivered;
+      const size_t count = left - w.delivered;
+      w.delivered = left;
+      if (log_) log_->record(start, Direction::HostToPack, data, count, w.spacing_us);
+      const std::vector<Burst> bursts = pack_.receive(data, count, start, line_.baud);
+      const auto unplug_ms = pack_.unplug_time();
+      for (const Burst& b : bursts) {
+        const int64_t first = start + b.offset_us;
+        size_t keep = b.bytes.size();
+        if (unplug_ms) {
+          // Bytes that would start after the cable was pulled never arrive.
+          keep = 0;
+          while (keep < b.bytes.size() && first + WireOffsetUs(keep, b.spacing_us) < *unplug_ms * 1000) ++keep;
+        }
+        for (size_t j = 0; j < keep; ++j) {
+          const InByte in{first + WireOffsetUs(j + 1, b.spacing_us), b.bytes[j]};
+          if (!in_.empty() && in_.back().at_us > in.at_us) {
+            in_.insert(std::upper_bound(in_.begin(), in_.end(), in.at_us, [](int64_t t, const InByte& x) { return t < x.at_us; }), in);
+          } else {
+            in_.push_back(in);
+          }
+        }
+        if (log_ && keep > 0) log_->record(first, Direction::PackToHost, b.bytes.data(), keep, b.spacing_us);
+      }
+    }
+    if (w.delivered < w.bytes.size()) break;
+    tx_.pop_front();
+  }
+}
+
 bool SimPort::write(const uint8_t* buf, size_t n, size_t* written) {
   *written = 0;
   std::unique_lock<std::mutex> lock(mu_);
@@ -194,27 +235,22 @@ bool SimPort::write(const uint8_t* buf, size_t n, size_t* written) {
   const double spacing = ByteTimeUs(line_.baud);
   const int64_t start = std::max(now_us(), host_line_free_us_);
   host_line_free_us_ = start + WireOffsetUs(n, spacing);
-  if (log_) log_->record(start, Direction::HostToPack, buf, n, spacing);
-  const std::vector<Burst> bursts = pack_.receive(buf, n, start, line_.baud);
-  const auto unplug_ms = pack_.unplug_time();
-  for (const Burst& b : bursts) {
-    const int64_t first = start + b.offset_us;
-    size_t keep = b.bytes.size();
-    if (unplug_ms) {
-      // Bytes that would start after the cable was pulled never arrive.
-      keep = 0;
-      while (keep < b.bytes.size() && first + WireOffsetUs(keep, b.spacing_us) < *unplug_ms * 1000) ++keep;
+  tx_.push_back(TxWrite{start, std::vector<uint8_t>(buf, buf + n), 0, spacing});
+  // Synchronous: the call returns when the last byte has left.
+  const int64_t done_us = host_line_free_us_;
+  const int64_t done_ms = (done_us + 999) / 1000;
+  lock.unlock();
+  if (clock_.now_ms() < done_ms) {
+    if (auto* vc = dynamic_cast<VirtualClock*>(&clock_); vc != nullptr && clock_.is_virtual()) {
+      vc->advance_to(done_ms);
+    } else {
+      clock_.sleep_ms(done_ms - clock_.now_ms());
     }
-    for (size_t j = 0; j < keep; ++j) {
-      const InByte in{first + WireOffsetUs(j + 1, b.spacing_us), b.bytes[j]};
-      if (!in_.empty() && in_.back().at_us > in.at_us) {
-        in_.insert(std::upper_bound(in_.begin(), in_.end(), in.at_us, [](int64_t t, const InByte& x) { return t < x.at_us; }), in);
-      } else {
-        in_.push_back(in);
-      }
-    }
-    if (log_ && keep > 0) log_->record(first, Direction::PackToHost, b.bytes.data(), keep, b.spacing_us);
   }
+  lock.lock();
+  if (cancelled_) return fail(PortError::Cancelled, PortErrorText(PortError::Cancelled, name_));
+  if (!open_) return fail(PortError::Io, "the serial port " + name_ + " was closed during a write");
+  deliver_tx(done_us);
   *written = n;
   lock.unlock();
   cv_.notify_all();
@@ -224,8 +260,13 @@ bool SimPort::write(const uint8_t* buf, size_t n, size_t* written) {
 bool SimPort::purge(unsigned flags) {
   std::unique_lock<std::mutex> lock(mu_);
   if (!usable()) return false;
+  const int64_t now = now_us();
+  deliver_tx(now);
+  if (flags & (kPurgeTxClear | kPurgeTxAbort)) {
+    tx_.clear();  // what has not left yet never reaches the pack
+    host_line_free_us_ = std::min(host_line_free_us_, now);
+  }
   if (flags & kPurgeRxClear) {
-    const int64_t now = now_us();
     while (!in_.empty() && in_.front().at_us <= now) in_.pop_front();
   }
   return true;
@@ -236,6 +277,7 @@ bool SimPort::bytes_waiting(size_t* n) {
   std::unique_lock<std::mutex> lock(mu_);
   if (!usable()) return false;
   const int64_t now = now_us();
+  deliver_tx(now);
   for (const InByte& b : in_) {
     if (b.at_us > now) break;
     ++*n;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/link/serial_port.h"
 #include "core/platform/clock.h"
@@ -41,11 +42,14 @@ class SimPort final : public SerialPort {
   // when the next one is later than that, or read_total(n) after the start,
   // whichever comes first. Bytes that arrived before the call count at once.
   bool read(uint8_t* buf, size_t n, size_t* got) override;
-  // Puts the bytes on the line at once (the call does not wait for them) and
-  // queues the pack's answer with each byte's arrival time.
+  // Puts the bytes into the transmit queue, from which they leave one byte
+  // time after the other at the line's baud rate, and returns when the last
+  // one has left (a synchronous write, like the real port's). The pack sees
+  // each byte when it has left.
   bool write(const uint8_t* buf, size_t n, size_t* written) override;
   // Receive clear drops the bytes that have arrived; bytes still on the
-  // line arrive later. Transmit purges have nothing to do.
+  // line arrive later. Transmit clear (or abort) discards the bytes still in
+  // the transmit queue: they never reach the pack.
   bool purge(unsigned flags) override;
   bool bytes_waiting(size_t* n) override;
   void cancel() override;
@@ -67,7 +71,18 @@ class SimPort final : public SerialPort {
     bool gone = false;
   };
 
+  // Bytes written and not yet handed to the pack.
+  struct TxWrite {
+    int64_t start_us;
+    std::vector<uint8_t> bytes;
+    size_t delivered = 0;
+    double spacing_us;
+  };
+
   int64_t now_us() const { return clock_.now_ms() * 1000; }
+  // Hands the pack every queued byte that has left by until_us and queues
+  // its answer; mu_ held.
+  void deliver_tx(int64_t until_us);
   Plan plan_read(int64_t t0_us, size_t n) const;
   bool usable();  // open, not cancelled, not unplugged; mu_ held
   bool unplugged_now() const;
@@ -84,6 +99,7 @@ class SimPort final : public SerialPort {
   LineSettings line_;
   PortTimeouts timeouts_;
   std::deque<InByte> in_;
+  std::deque<TxWrite> tx_;
   int64_t host_line_free_us_ = 0;
   PortError error_ = PortError::None;
   std::string error_text_;

@@ -53,6 +53,11 @@ std::vector<WireEntry> WireLog::pack_bytes() const {
   return out;
 }
 
+int64_t HostWaitMs(const HostMessage& a, const HostMessage& b) {
+  const int64_t returned_ms = (a.end_us + 999) / 1000;
+  return b.t_us / 1000 - returned_ms;
+}
+
 std::vector<HostMessage> WireLog::host_messages() const {
   const std::vector<uint8_t> shu = DefaultShuEnableConfig().request;
   std::vector<HostMessage> out;
@@ -87,6 +92,7 @@ std::vector<HostMessage> WireLog::host_messages() const {
         while (i + n < b.size() && b[i + n] != kFrameStart && b[i + n] != 0x26 && (shu.empty() || b[i + n] != shu[0])) ++n;
       }
       m.bytes.assign(b.begin() + static_cast<std::ptrdiff_t>(i), b.begin() + static_cast<std::ptrdiff_t>(i + n));
+      m.end_us = e.t_us + WireOffsetUs(i + n, e.spacing_us);
       out.push_back(std::move(m));
       i += n;
     }

@@ -34,6 +34,7 @@ struct WireEntry {
 struct HostMessage {
   enum Kind { Request, Payload, StatusPoll, ShuEnable, Other } kind = Other;
   int64_t t_us = 0;
+  int64_t end_us = 0;    // when its last byte has left the host
   uint16_t address = 0;  // Request
   uint16_t length = 0;   // Request
   uint32_t param = 0;    // Request, 24-bit
@@ -41,6 +42,11 @@ struct HostMessage {
   uint8_t data[8] = {};  // Payload, or the request's data bytes
   std::vector<uint8_t> bytes;
 };
+
+// What the host did between two of its messages: the time from the return
+// of the synchronous write of a (its last byte has left, on the clock's
+// millisecond) to the start of b, in milliseconds.
+int64_t HostWaitMs(const HostMessage& a, const HostMessage& b);
 
 class WireLog {
  public:

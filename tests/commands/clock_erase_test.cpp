@@ -177,7 +177,7 @@ TEST_F(ClockEraseTest, ProductionHelpersWaitAroundTheEchoAndKeepTheStamp) {
   ASSERT_TRUE(OpenLinkPort(ctx));
   int64_t t = clock.now_ms();
   EXPECT_TRUE(SetRtcFromPc(ctx));
-  EXPECT_EQ(clock.now_ms() - t, 300 + 50);  // three waits, the echo read ends 50 ms after its last byte
+  EXPECT_EQ(clock.now_ms() - t, 300 + 50 + 2 * sim::kFrameWriteMs);  // three waits, two frames, the echo read ends 50 ms after its last byte
   const RtcStamp s = ctx.RtcSetStamp.get();
   EXPECT_EQ(s.Date, 20261209);
   EXPECT_EQ(s.Seconds, 30 * 60 + 15);

@@ -92,8 +92,9 @@ class CommandFixture : public ::testing::Test, public sim::SimBench {
       if (m.kind == sim::HostMessage::Payload) out.push_back(DataOf(m));
     return out;
   }
-  // Milliseconds between the starts of two host messages.
-  static int64_t gap_ms(const sim::HostMessage& a, const sim::HostMessage& b) { return (b.t_us - a.t_us) / 1000; }
+  // The host's wait between two of its messages: from the return of the
+  // write of a (its last byte sent) to the start of b, in milliseconds.
+  static int64_t gap_ms(const sim::HostMessage& a, const sim::HostMessage& b) { return sim::HostWaitMs(a, b); }
 
   TempFolder folder;
   UiRecorder ui;

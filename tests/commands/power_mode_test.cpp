@@ -42,7 +42,7 @@ TEST_P(PowerDownTest, SendsTheRequestAwaitsNothingAndEndsWithStop) {
   EXPECT_TRUE(wire.pack_bytes().empty());
   // 100 ms before the request, 100 ms after it, 100 ms after closing; no read.
   EXPECT_EQ(msgs[0].t_us / 1000, 100);
-  EXPECT_EQ(clock.now_ms(), 300);
+  EXPECT_EQ(clock.now_ms(), 300 + sim::kFrameWriteMs);
 
   TFormMain& m = ctx.FormMain;
   EXPECT_EQ(m.StatusBarView.item(0), kSysStop);
@@ -121,7 +121,7 @@ TEST_F(PowerModeSilentTest, ShippingGetAgainstASilentPackTriesExactlyThreeTimes)
   // Each try: request, 100 ms, the reply read's full time-out (10120 ms), 300 ms.
   EXPECT_EQ(gap_ms(reqs[0], reqs[1]), 100 + 10120 + 300);
   EXPECT_EQ(gap_ms(reqs[1], reqs[2]), 100 + 10120 + 300);
-  EXPECT_EQ(clock.now_ms() - start, 3 * (100 + 10120 + 300));
+  EXPECT_EQ(clock.now_ms() - start, 3 * (sim::kFrameWriteMs + 100 + 10120 + 300));
   // A failed get changes nothing.
   EXPECT_TRUE(ctx.FormMain.CheckBoxSippingMode.checked());
   EXPECT_TRUE(ctx.FormMain.SpdBtnShippingModeGet.enabled());
@@ -217,10 +217,10 @@ TEST_F(PowerModeTest, ProductionHelpersUseTheOpenPortAndTheirWaits) {
   ASSERT_TRUE(OpenLinkPort(ctx));
   int64_t t = clock.now_ms();
   SendSleep(ctx);
-  EXPECT_EQ(clock.now_ms() - t, 200);
+  EXPECT_EQ(clock.now_ms() - t, 200 + sim::kFrameWriteMs);
   t = clock.now_ms();
   SendDeepSleep(ctx);
-  EXPECT_EQ(clock.now_ms() - t, 100);
+  EXPECT_EQ(clock.now_ms() - t, 100 + sim::kFrameWriteMs);
   pack.wake();
   EXPECT_TRUE(SetShippingModeOn(ctx));
   EXPECT_TRUE(LinkPortOpen(ctx));  // the helpers leave the port to their caller

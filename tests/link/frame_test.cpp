@@ -229,7 +229,7 @@ TEST_F(LinkExchange, WriteIsRequestPauseAndPayloadThenEcho) {
   EXPECT_TRUE(pack.shipping_mode());
   const auto msgs = wire.host_messages();
   ASSERT_EQ(msgs.size(), 2u);
-  EXPECT_EQ(msgs[1].t_us - msgs[0].t_us, 100000);
+  EXPECT_EQ(sim::HostWaitMs(msgs[0], msgs[1]), 100);
   // DrainReply consumes an acknowledgement and waits out the total time of
   // its second read when nothing follows.
   ASSERT_TRUE(SendRequest(ctx, 0x4209, 0, 1));
@@ -238,6 +238,29 @@ TEST_F(LinkExchange, WriteIsRequestPauseAndPayloadThenEcho) {
   EXPECT_TRUE(DrainReply(ctx));
   EXPECT_GE(clock.now_ms() - t0, 10120);
   EXPECT_EQ(ctx.ReplyRecords.get()[0][1], 0);
+}
+
+// A borrowed exchange puts its payload 8 ms after its request; at 9600 baud
+// the request alone takes 13.5 ms on the line. The payload's send purges
+// both directions first: that purge must not cut the request.
+TEST_F(LinkExchange, APayloadEightMsAfterItsRequestLeavesTheRequestWhole) {
+  CloseLinkPort(ctx);
+  ctx.FormConfig.ComboBoxBaudRate.select(0);  // 9600
+  ASSERT_TRUE(OpenLinkPort(ctx));
+  const uint8_t params[3] = {};
+  ASSERT_TRUE(SendRequestNoWait(ctx, 0x4209, 0, params, 1));
+  clock.sleep_ms(8);
+  const uint8_t on[8] = {0x01};
+  ASSERT_TRUE(SendPayloadNoWait(ctx, on));
+  EXPECT_TRUE(AwaitEchoNoWait(ctx, 0x4209, 0)) << wire.dump();
+  EXPECT_TRUE(pack.shipping_mode());
+  const auto msgs = wire.host_messages();
+  ASSERT_EQ(msgs.size(), 2u) << wire.dump();
+  EXPECT_EQ(msgs[0].kind, sim::HostMessage::Request);
+  EXPECT_EQ(msgs[0].bytes.size(), 13u);
+  EXPECT_EQ(msgs[0].end_us - msgs[0].t_us, sim::WireOffsetUs(13, sim::ByteTimeUs(9600)));
+  EXPECT_EQ(msgs[1].kind, sim::HostMessage::Payload);
+  EXPECT_EQ(sim::HostWaitMs(msgs[0], msgs[1]), 8);
 }
 
 TEST_F(LinkExchange, VanishedDeviceIsReportedAtOnce) {

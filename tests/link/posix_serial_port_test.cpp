@@ -158,6 +158,34 @@ TEST_F(PtyPortTest, WriteReachesTheFarEndAndAFullLineTimesOut) {
   EXPECT_LE(ElapsedMs(start), 1000);
 }
 
+// Every send purges both directions first. The purge must not take back a
+// frame whose write has completed, even when the device has not read it yet.
+TEST_F(PtyPortTest, APurgeRightAfterAWriteKeepsTheFrameWhole) {
+  PosixSerialPort port;
+  open_port(port, PortTimeouts{});
+  LineSettings line;
+  ASSERT_TRUE(port.get_line(line));
+  line.baud = 9600;
+  ASSERT_TRUE(port.set_line(line));
+  const std::vector<uint8_t> request = {0x40, 0x00, 0x01, 0x10, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x51, 0x0D};
+  const std::vector<uint8_t> payload = {0x40, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x43, 0x0D};
+  size_t written = 0;
+  ASSERT_TRUE(port.write(request.data(), request.size(), &written));
+  std::this_thread::sleep_for(Ms(8));  // the gap of a borrowed exchange
+  ASSERT_TRUE(port.purge(kPurgeAll));
+  ASSERT_TRUE(port.write(payload.data(), payload.size(), &written));
+  ASSERT_TRUE(port.purge(kPurgeRxAbort | kPurgeRxClear));
+
+  std::vector<uint8_t> far(64);
+  std::this_thread::sleep_for(Ms(20));
+  const ssize_t n = ::read(master_, far.data(), far.size());
+  ASSERT_EQ(n, 26) << "the device must see both frames whole";
+  far.resize(26);
+  std::vector<uint8_t> both = request;
+  both.insert(both.end(), payload.begin(), payload.end());
+  EXPECT_EQ(far, both);
+}
+
 TEST_F(PtyPortTest, PurgeAndBytesWaiting) {
   PosixSerialPort port;
   open_port(port, Short(100));

@@ -228,6 +228,7 @@ void PosixSerialPort::close() {
   std::lock_guard<std::mutex> lock(cancel_mu_);
   close_descriptors();
   cancelled_.store(false);
+  tx_unfinished_ = false;
 }
 
 void PosixSerialPort::cancel() {
@@ -372,6 +373,23 @@ PosixSerialPort::Wait PosixSerialPort::wait_for(short events, int64_t deadline_n
   }
 }
 
+// Sleeps until the monotonic deadline or a cancel(), whichever is first.
+PosixSerialPort::Wait PosixSerialPort::wait_wake(int64_t deadline_ns) {
+  for (;;) {
+    const int64_t left = deadline_ns - MonotonicNs();
+    if (left <= 0) return Wait::Timeout;
+    timespec ts{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+    pollfd fds[1] = {{wake_fd_, POLLIN, 0}};
+    const int rc = ppoll(fds, 1, &ts, nullptr);
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      fail_errno(errno, "waiting");
+      return Wait::Failed;
+    }
+    if (fds[0].revents != 0 || cancelled_.load()) return Wait::Cancelled;
+  }
+}
+
 // Returns when n bytes arrived, read_interval after the last byte once at
 // least one came, or read_total(n) after the start. A zero interval or a zero
 // total time-out is not applied.
@@ -423,9 +441,10 @@ bool PosixSerialPort::read(uint8_t* buf, size_t n, size_t* got) {
   }
 }
 
-// Returns once every byte is in the driver's output queue (no tcdrain: the
-// reply's read time-out covers the few milliseconds of transmission), or
-// fails after write_total(n).
+// Returns once every byte has left the driver's output queue, as a
+// synchronous write does on the target platform, or fails after
+// write_total(n). The queue is watched with TIOCOUTQ in steps of 1 ms on the
+// cancellable wait (tcdrain would block beyond cancel()).
 bool PosixSerialPort::write(const uint8_t* buf, size_t n, size_t* written) {
   size_t dummy = 0;
   if (written == nullptr) written = &dummy;
@@ -435,11 +454,17 @@ bool PosixSerialPort::write(const uint8_t* buf, size_t n, size_t* written) {
 
   const int64_t total_ms = timeouts_.write_total(n);
   const int64_t deadline = total_ms > 0 ? MonotonicNs() + total_ms * kNsPerMs : -1;
+  auto timed_out = [&](const char* stage) {
+    tx_unfinished_ = true;
+    return fail(PortError::Io,
+                path_ + " did not " + stage + " within " + std::to_string(total_ms) + " ms (" + std::to_string(*written) + " of " + std::to_string(n) + " bytes sent)");
+  };
+  tx_unfinished_ = true;
   for (;;) {
     const ssize_t r = ::write(fd_, buf + *written, n - *written);
     if (r > 0) {
       *written += static_cast<size_t>(r);
-      if (*written == n) return true;
+      if (*written == n) break;
       continue;
     }
     if (r < 0) {
@@ -451,25 +476,45 @@ bool PosixSerialPort::write(const uint8_t* buf, size_t n, size_t* written) {
       case Wait::Ready:
         break;
       case Wait::Timeout:
-        return fail(PortError::Io,
-                    path_ + " did not take the data within " + std::to_string(total_ms) + " ms (" + std::to_string(*written) + " of " + std::to_string(n) + " bytes sent)");
+        return timed_out("take the data");
       case Wait::Cancelled:
         return fail_cancelled();
       case Wait::Failed:
         return false;
     }
   }
+  // Every byte is queued: wait until the driver has sent them.
+  for (;;) {
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) break;  // a pty reports 0: its bytes are with the other side
+    const int64_t step = MonotonicNs() + kNsPerMs;
+    if (deadline >= 0 && MonotonicNs() >= deadline) return timed_out("send the data");
+    switch (wait_wake(deadline >= 0 ? std::min(step, deadline) : step)) {
+      case Wait::Cancelled:
+        return fail_cancelled();
+      case Wait::Failed:
+        return false;
+      default:
+        break;
+    }
+  }
+  tx_unfinished_ = false;
+  return true;
 }
 
 // Clears the driver queues. The abort flags have nothing to abort: reads and
 // writes are synchronous, so none is pending while the owner calls this.
+// A transmit clear discards only the rest of a write that did not complete:
+// the bytes of a completed write are never taken back, even where a driver
+// reports its queue empty before the last bytes have left the adapter.
 bool PosixSerialPort::purge(unsigned flags) {
   if (!check_usable()) return false;
   const bool rx = (flags & kPurgeRxClear) != 0;
-  const bool tx = (flags & kPurgeTxClear) != 0;
+  const bool tx = (flags & kPurgeTxClear) != 0 && tx_unfinished_;
   if (!rx && !tx) return true;
   const int which = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
   if (tcflush(fd_, which) != 0) return fail_errno(errno, "clearing the queues");
+  if (tx) tx_unfinished_ = false;
   return true;
 }
 

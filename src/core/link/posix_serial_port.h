@@ -55,6 +55,7 @@ class PosixSerialPort final : public SerialPort {
   // Waits until the port is ready for `events` or the monotonic deadline
   // (nanoseconds, < 0: none) passes. Failed has set the error already.
   Wait wait_for(short events, int64_t deadline_ns);
+  Wait wait_wake(int64_t deadline_ns);
   bool fail(PortError e, const std::string& text);
   bool fail_errno(int err, const char* what);
   bool fail_cancelled();
@@ -62,8 +63,9 @@ class PosixSerialPort final : public SerialPort {
   void close_descriptors();
 
   int fd_ = -1;
-  int wake_fd_ = -1;  // eventfd: readable once cancel() was called
-  bool hup_ = false;  // the last wait saw a hang-up or error condition
+  int wake_fd_ = -1;            // eventfd: readable once cancel() was called
+  bool hup_ = false;            // the last wait saw a hang-up or error condition
+  bool tx_unfinished_ = false;  // the last write did not complete: its rest may be discarded
   std::string path_;
   PortTimeouts timeouts_;
   PortError error_ = PortError::None;
