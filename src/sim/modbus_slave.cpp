@@ -29,11 +29,11 @@ std::vector<uint8_t> Exception(uint8_t function, uint8_t code) { return ModbusFr
 std::array<uint16_t, kBlockRegisters> InitialBlockC() {
   std::array<uint16_t, kBlockRegisters> b{};
   // Cell configuration, then each protection as threshold, delay, release, delay.
-  const uint16_t head[] = {13, 4,                           // cells in series, in parallel
-                           4200, 2000, 4100, 2000,          // OV alarm (mV, ms)
-                           4250, 1000, 4150, 2000,          // OV protection
-                           3000, 2000, 3100, 2000,          // UV alarm
-                           2800, 1000, 3000, 2000};         // UV protection
+  const uint16_t head[] = {13,   4,                  // cells in series, in parallel
+                           4200, 2000, 4100, 2000,   // OV alarm (mV, ms)
+                           4250, 1000, 4150, 2000,   // OV protection
+                           3000, 2000, 3100, 2000,   // UV alarm
+                           2800, 1000, 3000, 2000};  // UV protection
   for (size_t i = 0; i < std::size(head); ++i) b[i] = head[i];
   I32(b, 0x12, 8000);  // COC alarm threshold, mA
   b[0x14] = 2000;
@@ -66,12 +66,12 @@ std::array<uint16_t, kBlockRegisters> InitialBlockC() {
   }
   // 0x4255..0x426F are reserved; they hold a pattern that is easy to spot.
   for (size_t i = 0x4E; i <= 0x68; ++i) b[i] = static_cast<uint16_t>(0xA500 + i);
-  const uint16_t hw[] = {500,                // Rsensor, micro-ohm
-                         4300, 4150, 2000,   // HW OV protection, release, delay
-                         2500, 2800, 2000,   // HW UV
-                         30, 500, 5000,      // HW COC: A, delay, release
-                         60, 500, 5000,      // HW DOC
-                         120, 200};          // HW SC: A, delay in us
+  const uint16_t hw[] = {500,               // Rsensor, micro-ohm
+                         4300, 4150, 2000,  // HW OV protection, release, delay
+                         2500, 2800, 2000,  // HW UV
+                         30,   500,  5000,  // HW COC: A, delay, release
+                         60,   500,  5000,  // HW DOC
+                         120,  200};        // HW SC: A, delay in us
   for (size_t i = 0; i < std::size(hw); ++i) b[0x69 + i] = hw[i];
   return b;
 }
@@ -80,11 +80,11 @@ std::array<uint16_t, kBlockRegisters> InitialBlockD() {
   std::array<uint16_t, kBlockRegisters> b{};
   const std::string type = "INR18650-35E";
   for (size_t c = 0; c < type.size(); ++c) b[c / 2] |= static_cast<uint16_t>(static_cast<uint8_t>(type[c]) << (c % 2 ? 0 : 8));
-  b[8] = 3500;   // rated capacity, mAh
-  b[9] = 3600;   // design voltage, mV
-  b[10] = 500;   // cycle life count
-  b[11] = 80;    // cycle life percent
-  for (size_t i = 12; i <= 18; ++i) b[i] = static_cast<uint16_t>(0xA500 + i);  // reserved
+  b[8] = 3500;                                                                         // rated capacity, mAh
+  b[9] = 3600;                                                                         // design voltage, mV
+  b[10] = 500;                                                                         // cycle life count
+  b[11] = 80;                                                                          // cycle life percent
+  for (size_t i = 12; i <= 18; ++i) b[i] = static_cast<uint16_t>(0xA500 + i);          // reserved
   for (size_t k = 0; k <= 100; ++k) b[19 + k] = static_cast<uint16_t>(3000 + 12 * k);  // SOC k %: mV
   return b;
 }

@@ -29,9 +29,9 @@ struct ModbusRequest {
   uint8_t function = 0;
   uint16_t start = 0;
   uint16_t quantity = 0;
-  uint8_t byte_count = 0;        // write functions
-  std::vector<uint8_t> data;     // write functions: the data bytes as sent
-  size_t size = 0;               // bytes of the whole frame
+  uint8_t byte_count = 0;     // write functions
+  std::vector<uint8_t> data;  // write functions: the data bytes as sent
+  size_t size = 0;            // bytes of the whole frame
 };
 
 enum class ModbusFront {

@@ -65,12 +65,9 @@ TEST(ModbusFrames, ReadRequestsFirstMiddleLastRegister) {
     uint16_t start, n;
     Bytes frame;
   } cases[] = {
-      {0x4207, 120, {0x60, 0x03, 0x42, 0x07, 0x00, 0x78, 0xE8, 0x20}},
-      {0x4307, 120, {0x60, 0x03, 0x43, 0x07, 0x00, 0x78, 0xE9, 0xDC}},
-      {0x4207, 1, WithCrc({0x60, 0x03, 0x42, 0x07, 0x00, 0x01})},
-      {0x4242, 1, WithCrc({0x60, 0x03, 0x42, 0x42, 0x00, 0x01})},
-      {0x427E, 1, WithCrc({0x60, 0x03, 0x42, 0x7E, 0x00, 0x01})},
-      {0x0000, 125, WithCrc({0x60, 0x03, 0x00, 0x00, 0x00, 0x7D})},
+      {0x4207, 120, {0x60, 0x03, 0x42, 0x07, 0x00, 0x78, 0xE8, 0x20}}, {0x4307, 120, {0x60, 0x03, 0x43, 0x07, 0x00, 0x78, 0xE9, 0xDC}},
+      {0x4207, 1, WithCrc({0x60, 0x03, 0x42, 0x07, 0x00, 0x01})},      {0x4242, 1, WithCrc({0x60, 0x03, 0x42, 0x42, 0x00, 0x01})},
+      {0x427E, 1, WithCrc({0x60, 0x03, 0x42, 0x7E, 0x00, 0x01})},      {0x0000, 125, WithCrc({0x60, 0x03, 0x00, 0x00, 0x00, 0x7D})},
   };
   for (const Case& c : cases) EXPECT_EQ(BuildModbusReadRequest(0x60, 0x03, c.start, c.n), c.frame) << std::hex << c.start;
   EXPECT_TRUE(BuildModbusReadRequest(0x60, 0x03, 0x4207, 0).empty());
@@ -79,9 +76,9 @@ TEST(ModbusFrames, ReadRequestsFirstMiddleLastRegister) {
 
 TEST(ModbusFrames, WriteRequestsLayoutAndValues) {
   std::vector<int32_t> values(127, 0);
-  values[0] = -1;       // FF FF
-  values[1] = 70000;    // 0x11170: only the low 16 bits, 11 70
-  values[2] = -500;     // FE 0C
+  values[0] = -1;     // FF FF
+  values[1] = 70000;  // 0x11170: only the low 16 bits, 11 70
+  values[2] = -500;   // FE 0C
   values[119] = 0x1234;
   const Bytes f = BuildModbusWriteRequest(0x60, 0x16, 0x4207, 120, values.data());
   ASSERT_EQ(f.size(), 249u);
@@ -213,7 +210,9 @@ class ScriptedPort final : public SerialPort {
 
 class ModbusMaster : public ::testing::Test {
  protected:
-  ModbusMaster() : ctx(clock, [this](const std::string&) { return std::make_unique<ScriptedPort>(&replies, &log); }, true) {
+  ModbusMaster()
+      : ctx(
+            clock, [this](const std::string&) { return std::make_unique<ScriptedPort>(&replies, &log); }, true) {
     ctx.PortName.set("scripted");
     EXPECT_TRUE(OpenLinkPort(ctx));
     log = {};
@@ -281,8 +280,12 @@ TEST_F(ModbusMaster, WriteSendsTheLowSixteenBitsAndChecksTheEcho) {
   // No purge before or after the write; the receive side is purged after the read.
   EXPECT_EQ(log.calls, (std::vector<std::string>{"write", "read", "purge 10"}));
 
-  const std::vector<Bytes> bad = {WithCrc({0x60, 0x16, 0x42, 0x07, 0x00, 0x77}), WithCrc({0x60, 0x16, 0x42, 0x08, 0x00, 0x78}), WithCrc({0x61, 0x16, 0x42, 0x07, 0x00, 0x78}),
-                                  {0x60, 0x16, 0x42, 0x07, 0x00, 0x78, 0xE5, 0xE4}, WithCrc({0x60, 0x96, 0x02}), {}};
+  const std::vector<Bytes> bad = {WithCrc({0x60, 0x16, 0x42, 0x07, 0x00, 0x77}),
+                                  WithCrc({0x60, 0x16, 0x42, 0x08, 0x00, 0x78}),
+                                  WithCrc({0x61, 0x16, 0x42, 0x07, 0x00, 0x78}),
+                                  {0x60, 0x16, 0x42, 0x07, 0x00, 0x78, 0xE5, 0xE4},
+                                  WithCrc({0x60, 0x96, 0x02}),
+                                  {}};
   for (const Bytes& echo : bad) {
     replies.push_back(echo);
     EXPECT_FALSE(ModbusWriteRegisters(ctx, 0x4207, 120)) << echo.size();
@@ -312,6 +315,9 @@ class ModbusOverTheLine : public SimFixture {
     f.ms = ms;
     pack.faults().add(f);
   }
+  // When the last host write returned: its last byte has left the line,
+  // on the virtual clock's millisecond.
+  int64_t WriteReturnedMs() const { return (wire.host_writes().back().end_us() + 999) / 1000; }
   std::array<int32_t, 125> ReadOnce(bool* ok) {
     ClearModbusReadTables(ctx);
     *ok = ModbusReadRegisters(ctx, 0x4307, 120);
@@ -366,10 +372,11 @@ TEST_F(ModbusOverTheLine, APauseLongerThanTheIntervalCutsTheReplyShort) {
 TEST_F(ModbusOverTheLine, ASilentSlaveFailsAfterTheTotalTimeOut) {
   pack.faults().add(sim::Fault::Make(sim::FaultMatch::Modbus(), sim::FaultAction::Silence));
   bool ok = true;
-  const int64_t t0 = clock.now_ms();
   ReadOnce(&ok);
   EXPECT_FALSE(ok);
-  EXPECT_EQ(clock.now_ms() - t0, 5000 + 5 * 245);
+  // One read of 245 bytes from the end of the request, no retry.
+  EXPECT_EQ(wire.host_writes().size(), 1u);
+  EXPECT_EQ(clock.now_ms() - WriteReturnedMs(), 5000 + 5 * 245);
 }
 
 }  // namespace

@@ -61,10 +61,10 @@ TEST(Eep2Encodings, EveryFieldTypeBothWays) {
     std::vector<int32_t> words;
   } cases[] = {
       {"Edit_Cell_Serial", "13", {13}},
-      {"Edit_OV_Alarm_Thr_ms", "65336", {0xFF38}},        // U16 shows the register unsigned
-      {"Edit_COT_Alarm_Thr_Temp", "-200", {0xFF38}},      // S16: -20.0 degC
+      {"Edit_OV_Alarm_Thr_ms", "65336", {0xFF38}},    // U16 shows the register unsigned
+      {"Edit_COT_Alarm_Thr_Temp", "-200", {0xFF38}},  // S16: -20.0 degC
       {"Edit_COT_Alarm_Thr_Temp", "-32768", {0x8000}},
-      {"Edit_DOC_Alarm_Rel_mA", "500", {0xFE0C}},         // S16N
+      {"Edit_DOC_Alarm_Rel_mA", "500", {0xFE0C}},  // S16N
       {"Edit_DOC_Alarm_Rel_mA", "32768", {0x8000}},
       {"Edit_COC_Alarm_Thr_mV", "100000", {0x0001, 0x86A0}},  // I32, high register first
       {"Edit_COC_Alarm_Thr_mV", "-2", {0xFFFF, 0xFFFE}},
@@ -271,12 +271,13 @@ TEST_F(Eep2Window, ATransferWhilePollingRunsIsRefused) {
 TEST_F(Eep2Window, AFailedWriteColoursRed) {
   w.BitBtn_Block_C_Read.click();
   pack.faults().add(sim::Fault::Make(sim::FaultMatch::Modbus(), sim::FaultAction::Silence));
-  const int64_t t0 = clock.now_ms();
   w.BitBtn_Block_C_Write.click();
   EXPECT_EQ(w.BitBtn_Block_C_Write.font_color(), kRed);
-  // No retry: one request, one echo wait of the port's total time-out.
+  // No retry: one request, one echo wait of the port's total time-out from
+  // the moment its last byte left.
   EXPECT_EQ(wire.host_writes().size(), 2u);
-  EXPECT_EQ(clock.now_ms() - t0, 5000 + 5 * 8);
+  const int64_t write_returned_ms = (wire.host_writes().back().end_us() + 999) / 1000;
+  EXPECT_EQ(clock.now_ms() - write_returned_ms, 5000 + 5 * 8);
   EXPECT_FALSE(LinkPortOpen(ctx));
 }
 

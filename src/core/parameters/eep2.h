@@ -35,7 +35,7 @@ void Eep2Range(Eep2Encoding e, int64_t* lo, int64_t* hi);
 // ---- transfers ----
 
 enum class Eep2Outcome {
-  Done,           // the block was read (edits set) or written (echo checked)
+  Done,            // the block was read (edits set) or written (echo checked)
   TransferFailed,  // no valid reply: button caption red
   PortFailed,      // the port could not be opened: nothing shown
   Refused,         // a field was refused (or the port is in use): message, nothing sent

@@ -177,8 +177,8 @@ const std::vector<Eep2Field>& Eep2BlockDFields() {
 const std::vector<std::string>& Eep2CheckedEdits(bool block_d) {
   static const std::vector<std::string> c = {"Edit_Cell_Serial",     "Edit_Cell_Parallel",   "Edit_OV_Alarm_Thr_mV",   "Edit_OV_Alarm_Thr_ms",
                                              "Edit_OV_Alarm_Rel_mV", "Edit_OV_Alarm_Rel_ms", "Edit_OV_Protect_Thr_mV", "Edit_OV_Protect_Thr_ms"};
-  static const std::vector<std::string> d = {"Edit_Cell_Type",       "Edit_Cell_Rated_Capacity", "Edit_Cell_Design_Voltage", "Edit_CycleLife_Count",
-                                             "Edit_CycleLife_Percent", "Edit_SOC_0",             "Edit_SOC_10",              "Edit_SOC_100"};
+  static const std::vector<std::string> d = {
+      "Edit_Cell_Type", "Edit_Cell_Rated_Capacity", "Edit_Cell_Design_Voltage", "Edit_CycleLife_Count", "Edit_CycleLife_Percent", "Edit_SOC_0", "Edit_SOC_10", "Edit_SOC_100"};
   return block_d ? d : c;
 }
 

@@ -21,15 +21,15 @@ enum class Eep2Encoding {
 enum class Eep2Page { C1, C2, DCell, DSoc };
 
 struct Eep2Field {
-  std::string edit;      // control name, e.g. "Edit_Cell_Serial"
-  std::string check;     // the check box captioning it, e.g. "CheckBox_Cell_Serial"
-  std::string caption;   // text of the check box
-  std::string unit;      // "" when none
-  uint16_t reg = 0;      // first register
+  std::string edit;     // control name, e.g. "Edit_Cell_Serial"
+  std::string check;    // the check box captioning it, e.g. "CheckBox_Cell_Serial"
+  std::string caption;  // text of the check box
+  std::string unit;     // "" when none
+  uint16_t reg = 0;     // first register
   Eep2Encoding encoding = Eep2Encoding::U16;
   int max_chars = 5;
   Eep2Page page = Eep2Page::C1;
-  std::string key;       // BLOCK_C.ini key (Block C), the edit name without "Edit_"
+  std::string key;         // BLOCK_C.ini key (Block C), the edit name without "Edit_"
   bool any_chars = false;  // temperatures and the cell type take any characters, else digits only
 
   int registers() const;  // 8 for Text, 2 for I32/I32N, else 1

@@ -41,7 +41,6 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 // Several keys of one section in one step: the same as writing them one by
 // one in order, but the file is replaced once, and not at all when any of
 // them is refused.
-bool WritePrivateProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries, const std::string& path,
-                                std::string* why = nullptr);
+bool WritePrivateProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries, const std::string& path, std::string* why = nullptr);
 
 }  // namespace bms
