@@ -317,10 +317,24 @@ void StartTransfer(Context& ctx, Eep2Block b, bool write) {
     Tell(ctx, busy);
     return;
   }
-  StartCommandWorker(ctx, [&ctx, b, write] {
-    const Eep2Result r = write ? RunEep2Write(ctx, b) : RunEep2Read(ctx, b);
-    if (r.outcome == Eep2Outcome::Refused) Tell(ctx, r.message);
-  });
+  // Locked at once, so that a second click cannot start a second transfer
+  // before the worker runs; unlocked whatever the worker's outcome.
+  Control& button = write ? WriteButton(ctx, b) : ReadButton(ctx, b);
+  Control& pages = ctx.Form_EEP_PARAMETER.PageControl_EEP_Parameter;
+  pages.set_enabled(false);
+  button.set_enabled(false);
+  auto unlock = [&button, &pages] {
+    button.set_enabled(true);
+    pages.set_enabled(true);
+  };
+  StartCommandWorker(
+      ctx,
+      [&ctx, b, write, unlock] {
+        const Eep2Result r = write ? RunEep2Write(ctx, b) : RunEep2Read(ctx, b);
+        unlock();
+        if (r.outcome == Eep2Outcome::Refused) Tell(ctx, r.message);
+      },
+      unlock);
 }
 
 }  // namespace
