@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <mutex>
 
 #include "core/commands/command_worker.h"
 #include "core/link/link_port.h"
@@ -260,8 +261,13 @@ bool Eep2BlockWords(Context& ctx, Eep2Block b, std::array<int32_t, kEep2BlockSiz
 std::string Eep2PortInUse(Context& ctx, bool from_click) {
   if (ctx.MonitorActive.load() || ctx.FormMain.SpdBtnRUN.text() == "STOP")
     return "Monitoring is running and holds the serial port. Press STOP on the main window, then repeat the block transfer.";
-  if (ctx.RunFlag.load() || LinkPortOpen(ctx) || (from_click && ctx.workers.running() > 0))
-    return "Another operation is using the serial port. Repeat the block transfer when it has finished.";
+  bool held = false;
+  {
+    // Another thread may be opening or closing the port right now.
+    std::lock_guard<std::mutex> lock(ctx.link_mu);
+    held = ctx.LinkPort && ctx.LinkPort->is_open();
+  }
+  if (ctx.RunFlag.load() || held || (from_click && ctx.workers.running() > 0)) return "Another operation is using the serial port. Repeat the block transfer when it has finished.";
   return "";
 }
 
