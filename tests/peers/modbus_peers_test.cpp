@@ -5,8 +5,8 @@
 // installed makes its test skip, saying which package brings it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -74,18 +74,21 @@ struct RealLink {
   Context ctx;
 };
 
-// mbpoll's lines "[16903]: \t13" (or with a signed value in brackets).
+// mbpoll's lines "[16903]: \t13" (a negative reading follows in brackets).
 std::vector<long> MbpollValues(const std::string& out) {
   std::vector<long> values;
-  const std::regex line(R"(^\[(\d+)\]:\s+(-?\d+))");
   size_t pos = 0;
   while (pos < out.size()) {
-    const size_t end = out.find('\n', pos);
-    const std::string l = out.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    std::smatch m;
-    if (std::regex_search(l, m, line)) values.push_back(std::stol(m[2]));
-    if (end == std::string::npos) break;
+    size_t end = out.find('\n', pos);
+    if (end == std::string::npos) end = out.size();
+    const std::string l = out.substr(pos, end - pos);
     pos = end + 1;
+    const size_t close = l.find("]:");
+    if (l.empty() || l[0] != '[' || close == std::string::npos) continue;
+    const char* p = l.c_str() + close + 2;
+    char* stop = nullptr;
+    const long v = std::strtol(p, &stop, 10);
+    if (stop != p) values.push_back(v);
   }
   return values;
 }
