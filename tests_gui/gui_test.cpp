@@ -494,7 +494,50 @@ TEST_F(GuiSession, TheEngineeringEditionOpensWithThePassword) {
   EXPECT_EQ(tabs->tabText(tabs->indexOf(Find<QWidget>(main, "TabSheetXPL"))), "CPL");
   EXPECT_FALSE(tabs->isTabVisible(tabs->indexOf(Find<QWidget>(main, "TabSheetEVT"))));
   EXPECT_TRUE(main->windowTitle().startsWith("TQ58_ENG_")) << main->windowTitle().toStdString();
-  EXPECT_FALSE(Find<QWidget>(main, "EditRTCENG")->isHidden()) << "shown in its group once the pack reports history";
+  // What the operator sees, in the window as it stands.
+  EXPECT_TRUE(Find<QWidget>(main, "GroupBoxTDC")->isVisible()) << "on the engineering page in front";
+  auto* rtc_edit = Find<QWidget>(main, "EditRTCENG");
+  auto* rtc_label = Find<QWidget>(main, "LabelRTCENG");
+  tabs->setCurrentWidget(Find<QWidget>(main, "TabSheetTQ58"));
+  EXPECT_FALSE(rtc_edit->isVisible()) << "its group shows only once the pack reports history";
+  if (!config->isVisible()) Find<QPushButton>(main, "SpdBtnConfigure")->click();
+  ASSERT_TRUE(WaitUntil([&] { return config->isVisible(); }));
+  EXPECT_TRUE(Find<QWidget>(config, "CheckBoxLogFileSave")->isVisible());
+  auto* port = Find<QComboBox>(config, "CobBoxInterfaceName");
+  ASSERT_TRUE(WaitUntil([&] { return port->findText(bms::sim::kVirtualPortName) >= 0; }));
+  QMetaObject::invokeMethod(port, "activated", Q_ARG(int, port->findText(bms::sim::kVirtualPortName)));
+  auto* yes = Find<QPushButton>(config, "SpdBtnYES");
+  ASSERT_TRUE(WaitUntil([&] { return yes->isEnabled(); }));
+  yes->click();
+  auto* run = Find<QPushButton>(main, "SpdBtnRUN");
+  ASSERT_TRUE(WaitUntil([&] { return !config->isVisible() && run->isEnabled(); }));
+  run->click();
+  EXPECT_TRUE(WaitUntil([&] { return rtc_edit->isVisible() && rtc_label->isVisible(); })) << "shown in its group once the pack reports history";
+  // The T2 gauge follows EditT2.
+  auto* t2 = Find<QLineEdit>(main, "EditT2");
+  ASSERT_TRUE(WaitUntil([&] { return !t2->text().isEmpty(); }));
+  EXPECT_TRUE(WaitUntil([&] { return Find<BarGauge>(main, "CGaugeT2")->value() == t2->text().toInt(); })) << t2->text().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return ctx->CycleDone.load() != 0; })) << "STOP counts only after a complete cycle here";
+  run->click();
+  ASSERT_TRUE(WaitUntil([&] { return run->text() == "RUN" && !ctx->MonitorActive.load(); }));
+}
+
+// The six flag edits show their parent's colour, also when the parent's
+// colour changes after they were bound (FormCreate colours the window late).
+TEST_F(GuiSession, FlagEditsShowTheirParentsColour) {
+  Start();
+  for (const char* name : {"EditOVF", "EditUVF", "EditOCF", "EditSCF", "EditOTF", "EditUTF"}) {
+    auto* edit = Find<QLineEdit>(main, name);
+    QWidget* parent = edit->parentWidget();
+    ASSERT_NE(parent, nullptr);
+    EXPECT_EQ(edit->palette().color(QPalette::Base), parent->palette().color(QPalette::Window)) << name;
+  }
+  // A later change of the parent's colour is followed too.
+  QWidget* parent = Find<QLineEdit>(main, "EditOVF")->parentWidget();
+  QPalette pal = parent->palette();
+  pal.setColor(QPalette::Window, QColor(0x12, 0x34, 0x56));
+  parent->setPalette(pal);
+  EXPECT_EQ(Find<QLineEdit>(main, "EditOVF")->palette().color(QPalette::Base), QColor(0x12, 0x34, 0x56));
 }
 
 TEST_F(GuiSession, ExitAndTheCloseBoxEndTheEventLoop) {

@@ -229,7 +229,7 @@ class Parser {
     } else if (t == "0" || t == "no" || t == "false" || t == "off") {
       *out = false;
     } else {
-      err = "'" + std::string(v) + "' is not a yes/no value (1, 0, yes, no, true, false, on, off)";
+      err.assign("'").append(v).append("' is not a yes/no value (1, 0, yes, no, true, false, on, off)");
       return false;
     }
     return true;

@@ -126,13 +126,23 @@ TEST_F(IdentityTest, ReadOfEachStorageFillsTheEdit) {
     for (size_t k = 0; k < reqs.size(); ++k) {
       EXPECT_EQ(reqs[k].address, c.address);
       EXPECT_EQ(reqs[k].length, k + 1);
+      // 30 ms after the request the echo read starts; the reply has come by
+      // then, so the read ends one interval (50 ms) later; 90 ms between chunks.
       if (k > 0) {
-        EXPECT_GE(gap_ms(reqs[k - 1], reqs[k]), 30 + 90);
+        EXPECT_EQ(gap_ms(reqs[k - 1], reqs[k]), 30 + 50 + 90);
       }
     }
     EXPECT_EQ(ctx.FormMain.EditBarCode32.text(), c.text);
     EXPECT_EQ(ctx.FormMain.StatusBarView.item(0), kSysStop);
   }
+  // The read ends 10 ms after its last echo.
+  ASSERT_TRUE(OpenLinkPort(ctx));
+  wire.clear();
+  ASSERT_TRUE(ReadBarcodeInt16(ctx));
+  const auto reqs = requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_EQ(clock.now_ms() - (reqs[1].end_us + 999) / 1000, 30 + 50 + 10);
+  CloseLinkPort(ctx);
 }
 
 TEST_F(IdentityTest, ReadOrWriteWhileALoopRunsOnlyStopsIt) {
@@ -167,6 +177,37 @@ TEST_F(OnlyInternal16Test, AutoReadWithAutoSetSelectsTheStorageThatAnswered) {
   EXPECT_EQ(reqs[1].address, 0x200A);
   EXPECT_EQ(reqs[2].address, 0x2008);
   EXPECT_EQ(reqs[3].address, 0x2008);
+}
+
+// "Auto " against a pack with an external and an internal 32 barcode: only
+// a successful external read with the auto-set box ticked ends the probe;
+// unticked, the internal 32 storage is read too and its barcode shown.
+TEST_F(IdentityTest, AutoReadGoesOnToTheInternalStorageUnlessAutoSetIsTicked) {
+  struct Case {
+    bool auto_set;
+    std::vector<uint16_t> addresses;  // one per chunk request
+    const char* shown;
+    int selected;
+  } cases[] = {
+      {true, {0x6207, 0x6207, 0x6207, 0x6207}, "BC32-EXT-2026-000123", kBarcodeExt32},
+      {false, {0x6207, 0x6207, 0x6207, 0x6207, 0x200A, 0x200A, 0x200A, 0x200A}, "BC32-INT-2026-000123", kBarcodeAuto},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.auto_set ? "auto-set ticked" : "auto-set unticked");
+    TFormMain& m = ctx.FormMain;
+    m.RadioGroupBarcodeSelect.select(kBarcodeAuto);
+    m.CheckBoxBarCodeAutoSet.set_checked(c.auto_set);
+    wire.clear();
+    EXPECT_TRUE(BarCodeReadWorker(ctx));
+    EXPECT_EQ(m.EditBarCode32.text(), c.shown);
+    EXPECT_EQ(m.RadioGroupBarcodeSelect.item_index(), c.selected);
+    const auto reqs = requests();
+    ASSERT_EQ(reqs.size(), c.addresses.size()) << wire.dump();
+    for (size_t i = 0; i < reqs.size(); ++i) {
+      EXPECT_EQ(reqs[i].address, c.addresses[i]);
+      EXPECT_EQ(reqs[i].length, i % 4 + 1);
+    }
+  }
 }
 
 TEST_F(OnlyInternal16Test, AutoReadWithoutAutoSetKeepsAuto) {

@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -475,6 +476,63 @@ std::vector<fs::path> CsvFiles(const std::string& folder) {
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// --json output of the first commands parses as JSON; the text outputs of
+// the same commands keep their shape.
+// Standard output cut at its line feeds.
+std::vector<std::string> OutputLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) lines.push_back(text.substr(start, end - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+TEST(PtyEndToEnd, JsonOutputsParseAndTextOutputsStay) {
+  testing::TempFolder tmp;
+  struct Case {
+    std::vector<std::string> args;
+    size_t objects;  // JSON lines expected
+  } cases[] = {
+      {{"ports", "--simulate", "--json"}, 1},
+      {{"monitor", "--simulate", "--cycles", "2", "--json"}, 2},
+      {{"cmd", "rtc-get", "--simulate", "--json"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> argv = {BMS_CLI_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ChildProcess cli;
+    ASSERT_TRUE(cli.start(argv, tmp.path())) << cli.err();
+    const std::optional<int> status = cli.wait(In(seconds(60)));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(ExitCode(*status), 0) << cli.err();
+    const std::vector<std::string> lines = OutputLines(cli.out());
+    ASSERT_EQ(lines.size(), c.objects) << cli.out();
+    for (const std::string& line : lines) {
+      const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+      ASSERT_FALSE(j.is_discarded()) << line;
+      EXPECT_TRUE(j.is_object()) << line;
+    }
+  }
+  // The same commands without --json.
+  ChildProcess ports;
+  ASSERT_TRUE(ports.start({BMS_CLI_PATH, "ports", "--simulate"}, tmp.path()));
+  ASSERT_TRUE(ports.wait(In(seconds(30))).has_value());
+  EXPECT_EQ(OutputLines(ports.out()).front(), "VirtualPack");
+  ChildProcess rtc;
+  ASSERT_TRUE(rtc.start({BMS_CLI_PATH, "cmd", "rtc-get", "--simulate"}, tmp.path()));
+  ASSERT_TRUE(rtc.wait(In(seconds(30))).has_value());
+  const std::vector<std::string> lines = OutputLines(rtc.out());
+  ASSERT_EQ(lines.size(), 2u) << rtc.out();
+  EXPECT_EQ(lines[0].rfind("EditRTC: \" ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "StatusBarView[0]: \"  SYS : < LINK >\"");
+  ChildProcess usage;
+  ASSERT_TRUE(usage.start({BMS_CLI_PATH, "monitor", "--simulate", "--cycles", "1x"}, tmp.path()));
+  const std::optional<int> u = usage.wait(In(seconds(30)));
+  ASSERT_TRUE(u.has_value());
+  EXPECT_EQ(ExitCode(*u), 2) << "trailing text in a number is a usage error";
 }
 
 TEST(PtyEndToEnd, MonitorLogsThreeCyclesFieldByField) {

@@ -209,7 +209,7 @@ TEST_F(LinkExchange, WaitingSenderHoldsOffWhileTheLinkIsBorrowed) {
   const int64_t t0 = clock.now_ms();
   clock.at(t0 + 250, [this] { ctx.LinkBusy = 0; });
   ASSERT_TRUE(SendRequest(ctx, 0x0005, 0));
-  EXPECT_GE(wire.host_writes().back().t_ms(), t0 + 250);
+  EXPECT_EQ(wire.host_writes().back().t_ms(), t0 + 250);
   EXPECT_TRUE(AwaitReplyDecode(ctx));
   // The non-waiting forms belong to the borrower and go at once.
   ctx.LinkBusy = 1;
@@ -234,9 +234,11 @@ TEST_F(LinkExchange, WriteIsRequestPauseAndPayloadThenEcho) {
   // its second read when nothing follows.
   ASSERT_TRUE(SendRequest(ctx, 0x4209, 0, 1));
   ASSERT_TRUE(SendPayload(ctx, std::string("\x00", 1)));
-  const int64_t t0 = clock.now_ms();
   EXPECT_TRUE(DrainReply(ctx));
-  EXPECT_GE(clock.now_ms() - t0, 10120);
+  // The acknowledgement's read ends 50 ms after it; the second read waits
+  // its whole total time-out.
+  const int64_t echo_read_end_ms = (wire.pack_bytes().back().end_us() + 50000 + 999) / 1000;
+  EXPECT_EQ(clock.now_ms() - echo_read_end_ms, 10120);
   EXPECT_EQ(ctx.ReplyRecords.get()[0][1], 0);
 }
 

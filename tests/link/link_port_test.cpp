@@ -131,6 +131,13 @@ TEST(OpenLinkPort, FailedOpenLeavesThePortClosedWithAReason) {
     EXPECT_FALSE(SendRequest(bench.ctx, 0x1001, 1));
     EXPECT_EQ(bench.wire.size(), 0u);
   }
+  // An open that fails replaces an open handle with the closed one.
+  SimBench again;
+  ASSERT_TRUE(OpenLinkPort(again.ctx));
+  again.pack.set_open_error(PortError::Busy);
+  EXPECT_FALSE(OpenLinkPort(again.ctx));
+  EXPECT_FALSE(LinkPortOpen(again.ctx));
+  EXPECT_FALSE(CloseLinkPort(again.ctx));
   SimBench unknown;
   unknown.ctx.PortName.set("/dev/does-not-exist");
   EXPECT_FALSE(OpenLinkPort(unknown.ctx));

@@ -1,5 +1,7 @@
 // The CSV data log: exact header and row bytes, file naming, when rows are
 // written, and what happens when the log cannot be written.
+#include "core/monitor/data_log.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +9,6 @@
 #include <iterator>
 
 #include "core/link/link_port.h"
-#include "core/monitor/data_log.h"
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "platform/temp_folder.h"
@@ -99,9 +100,9 @@ TEST_F(DataLogRun, TimerWritesRowsWhereTheXplTabShows) {
   // The first complete cycle writes at once; then one row every 10 s.
   ASSERT_GE(rows.size(), 4u);
   ASSERT_LE(rows.size(), 5u);
-  std::vector<int> seconds;
-  for (size_t i = 1; i < rows.size(); ++i) seconds.push_back(std::stoi(rows[i].substr(18, 2)) + 60 * std::stoi(rows[i].substr(15, 2)));
-  for (size_t i = 2; i < seconds.size(); ++i) EXPECT_EQ(seconds[i] - seconds[i - 1], 10);
+  std::vector<int> ms;  // "yyyy-mm-dd, hh:mm:ss.zzz"
+  for (size_t i = 1; i < rows.size(); ++i) ms.push_back(std::stoi(rows[i].substr(21, 3)) + 1000 * (std::stoi(rows[i].substr(18, 2)) + 60 * std::stoi(rows[i].substr(15, 2))));
+  for (size_t i = 2; i < ms.size(); ++i) EXPECT_EQ(ms[i] - ms[i - 1], 10000) << rows[i];
   EXPECT_FALSE(ctx.TimerRecordDelay->running());
 }
 
@@ -130,6 +131,17 @@ TEST_F(DataLogRun, EngineeringEditionNamesTheLogAfterThePackBarcode) {
   Run(1);
   EXPECT_EQ(ctx.FormMain.EditWriteLogBarcode.text(), *pack.scenario().barcode_ext32);
   EXPECT_NE(ctx.Log->path().find("TQ_" + *pack.scenario().barcode_ext32 + "_20261209_0030"), std::string::npos) << ctx.Log->path();
+  // Each page: request, 100 ms, its echo (come by then: the read ends one
+  // 50 ms interval later), 10 ms; 90 ms more between the pages.
+  const auto msgs = wire.host_messages();
+  ASSERT_GE(msgs.size(), 5u);
+  for (size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(msgs[k].address, 0x6207);
+    EXPECT_EQ(msgs[k].length, k + 1);
+  }
+  for (size_t k = 1; k < 4; ++k) EXPECT_EQ(sim::HostWaitMs(msgs[k - 1], msgs[k]), 100 + 50 + 10 + 90) << wire.dump();
+  EXPECT_EQ(msgs[4].address, 0x6600);
+  EXPECT_EQ(sim::HostWaitMs(msgs[3], msgs[4]), 100 + 50 + 10) << wire.dump();
 }
 
 }  // namespace

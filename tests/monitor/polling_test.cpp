@@ -1,6 +1,8 @@
 // RUN/STOP and the polling loops against the virtual pack in virtual time:
 // what goes on the wire, in which order, with which waits, and what the
 // display and the data log show afterwards.
+#include "core/monitor/polling.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
-#include "core/monitor/polling.h"
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "platform/temp_folder.h"
@@ -84,10 +85,10 @@ TEST_F(Polling, PlainEditionCycleReadsInOrderThenTheBarcode) {
   Run(1);
   const std::vector<Step> steps = Steps();
   const std::vector<Step> expected = {
-      {R, 0x6600, 0}, {R, 0x6602, 0},                                   // last-charge support probe
-      {P, 0, 0},                                                        // status poll
+      {R, 0x6600, 0}, {R, 0x6602, 0},                                  // last-charge support probe
+      {P, 0, 0},                                                       // status poll
       {R, 0x1001, 1}, {R, 0x1001, 2}, {R, 0x1001, 3}, {R, 0x1001, 4},  // cells
-      {R, 0x200B, 0}, {R, 0x0005, 0},                                   // shipping mode, firmware
+      {R, 0x200B, 0}, {R, 0x0005, 0},                                  // shipping mode, firmware
       {R, 0x6207, 1}, {R, 0x6207, 2}, {R, 0x6207, 3}, {R, 0x6207, 4},  // Auto barcode: external 32 answers
   };
   EXPECT_EQ(steps, expected) << wire.dump();
@@ -98,10 +99,7 @@ TEST_F(Polling, PlainEditionCycleReadsInOrderThenTheBarcode) {
   int64_t block_end_us = 0;
   for (const auto& e : pack_bytes)
     if (e.t_us > msgs[2].t_us && e.t_us < msgs[3].t_us) block_end_us = e.end_us();
-  EXPECT_GE(msgs[3].t_us, block_end_us);
-  EXPECT_LT(msgs[3].t_us - block_end_us, 2000);
-  // The status poll follows the probe's reply and the 10 ms pause.
-  EXPECT_GE(msgs[2].t_us - msgs[1].t_us, 100000 + 10000);
+  EXPECT_EQ(msgs[3].t_us / 1000, (block_end_us + 999) / 1000);
   EXPECT_EQ(ctx.FormMain.SpdBtnRUN.text(), "RUN");
   EXPECT_EQ(ctx.FormMain.StatusBarView.item(0), kSysStopPolling);
   EXPECT_EQ(ctx.FormMain.EditBarCode32.text(), *pack.scenario().barcode_ext32);
@@ -143,12 +141,135 @@ TEST_F(Polling, ReducedLoopReadsOnlyStatusAndCellsWithItsPauses) {
   std::vector<Step> expected = cycle;
   expected.insert(expected.end(), cycle.begin(), cycle.end());
   EXPECT_EQ(Steps(), expected) << wire.dump();
+}
+
+// The described waits of both loops, pinned to the millisecond on the wire.
+// A wait is measured from the return of one write (its last byte sent) to
+// the start of the next message; a reply that came during a wait makes the
+// read after it end one interval (50 ms) after it started, a silent one at
+// its total time-out (10120 ms for a register, 5115 ms for the SHU EN
+// acknowledgement).
+struct WaitCheck {
+  Step from;
+  int from_nth;  // 0: first occurrence
+  Step to;
+  int to_nth;
+  int64_t wait_ms;
+};
+
+struct WaitCase {
+  const char* name;
+  const char* exe;
+  bool eng_tab, evt_tab, shu_en;
+  std::vector<sim::Fault> faults;
+  int cycles;
+  std::vector<WaitCheck> checks;
+};
+
+class PollingWaits : public Polling, public ::testing::WithParamInterface<WaitCase> {
+ protected:
+  size_t Index(const Step& s, int nth) const {
+    const auto msgs = wire.host_messages();
+    for (size_t i = 0; i < msgs.size(); ++i)
+      if (Step{msgs[i].kind, msgs[i].address, msgs[i].length} == s && nth-- == 0) return i;
+    ADD_FAILURE() << "no " << s << " on the wire:\n" << wire.dump();
+    return 0;
+  }
+};
+
+constexpr auto S = HostMessage::ShuEnable;
+
+TEST_P(PollingWaits, AreExact) {
+  const WaitCase& c = GetParam();
+  for (const sim::Fault& f : c.faults) pack.faults().add(f);
+  Start(c.exe);
+  ctx.FormMain.TabSheetENG.set_visible(c.eng_tab);
+  ctx.FormMain.TabSheetEVT.set_visible(c.evt_tab);
+  ctx.FormMain.CheckBox_SHU_EN.set_checked(c.shu_en);
+  Run(c.cycles);
   const auto msgs = wire.host_messages();
-  // Each cell request is answered, then 50 ms pass before the reply is read:
-  // the next request follows at least 50 ms after the previous one.
-  EXPECT_GE(msgs[2].t_us - msgs[1].t_us, 50000);
-  // Between cycles: 100 ms pause before the next status poll.
-  EXPECT_GE(msgs[5].t_us - msgs[4].t_us, 100000 + 50000);
+  for (const WaitCheck& w : c.checks) {
+    const size_t a = Index(w.from, w.from_nth), b = Index(w.to, w.to_nth);
+    EXPECT_EQ(sim::HostWaitMs(msgs[a], msgs[b]), w.wait_ms) << w.from << " -> " << w.to << "\n" << wire.dump();
+  }
+}
+
+sim::Fault SilentRegister(uint16_t address) { return sim::Fault::Make(sim::FaultMatch::Register(address), sim::FaultAction::Silence); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Loops, PollingWaits,
+    ::testing::Values(
+        // Probe headers: 100 ms before each read; then the 10 ms cycle pause.
+        // Between cycles: the barcode read's 30 ms, its 10 ms at the end and
+        // the 10 ms pause.
+        WaitCase{"PlainLoop",
+                 "TQ58_LIT_bmsmon",
+                 false,
+                 false,
+                 false,
+                 {},
+                 2,
+                 {{{R, 0x6600, 0}, 0, {R, 0x6602, 0}, 0, 100 + 50}, {{R, 0x6602, 0}, 0, {P, 0, 0}, 0, 100 + 50 + 10}, {{R, 0x6207, 4}, 0, {P, 0, 0}, 1, 30 + 50 + 10 + 10}}},
+        // Clock 100 ms, shipping mode 50 ms; 0x100E 10 ms before its read.
+        WaitCase{"EngineeringReads",
+                 "TQ58_LIT_bmsmon",
+                 true,
+                 false,
+                 false,
+                 {SilentRegister(0x100E)},
+                 1,
+                 {{{R, 0x1005, 0}, 0, {R, 0x200B, 0}, 1, 100 + 50}, {{R, 0x200B, 0}, 1, {R, 0x100E, 1}, 0, 50 + 50}, {{R, 0x100E, 1}, 0, {R, 0x6207, 1}, 0, 10 + 10120}}},
+        // The production-test tab alone adds the 0x100E read.
+        WaitCase{"TestTabDischargeRead", "TQ58_LIT_bmsmon", false, true, false, {SilentRegister(0x100E)}, 1, {{{R, 0x100E, 1}, 0, {R, 0x6207, 1}, 0, 10 + 10120}}},
+        // A silent clock: three tries, 100 ms before each read, 300 ms after
+        // each failure.
+        WaitCase{"ClockRetries",
+                 "TQ58_LIT_bmsmon",
+                 true,
+                 false,
+                 false,
+                 {SilentRegister(0x1005)},
+                 1,
+                 {{{R, 0x1005, 0}, 0, {R, 0x1005, 0}, 1, 100 + 10120 + 300},
+                  {{R, 0x1005, 0}, 1, {R, 0x1005, 0}, 2, 100 + 10120 + 300},
+                  {{R, 0x1005, 0}, 2, {R, 0x200B, 0}, 1, 100 + 10120 + 300}}},
+        // SHU EN unanswered: three tries, 100 ms after each; 500 ms after the
+        // last send; then the cycle's 10 ms.
+        WaitCase{"ShuEnableTries",
+                 "TQ58_LIT_bmsmon",
+                 false,
+                 false,
+                 true,
+                 {sim::Fault::Make(sim::FaultMatch::ShuEnable(), sim::FaultAction::Silence)},
+                 1,
+                 {{{S, 0, 0}, 0, {S, 0, 0}, 1, 5115 + 100}, {{S, 0, 0}, 1, {S, 0, 0}, 2, 5115 + 100}, {{S, 0, 0}, 2, {P, 0, 0}, 0, 5115 + 100 + 500 + 10}}},
+        // Reduced loop: 200 ms between poll and block read, 50 ms before each
+        // cell reply, 100 ms before the next cycle.
+        WaitCase{"ReducedLoop",
+                 "PQTQ58_LIT_bmsmon",
+                 false,
+                 false,
+                 false,
+                 {},
+                 2,
+                 {{{P, 0, 0}, 0, {R, 0x1001, 1}, 0, 200}, {{R, 0x1001, 1}, 0, {R, 0x1001, 2}, 0, 50 + 50}, {{R, 0x1001, 4}, 0, {P, 0, 0}, 1, 50 + 50 + 100}}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Polling, ShuEnableAnsweredWaitsHalfASecondBeforeTheFirstPoll) {
+  Start();
+  ctx.FormMain.CheckBox_SHU_EN.set_checked(true);
+  Run(1);
+  const auto msgs = wire.host_messages();
+  ASSERT_GE(msgs.size(), 4u);
+  size_t shu = 0;
+  while (shu < msgs.size() && msgs[shu].kind != S) ++shu;
+  ASSERT_LT(shu + 1, msgs.size()) << wire.dump();
+  EXPECT_EQ(msgs[shu + 1].kind, P) << "one try when the acknowledgement comes";
+  int64_t ack_end_us = 0;
+  for (const auto& e : wire.pack_bytes())
+    if (e.t_us > msgs[shu].t_us && e.t_us < msgs[shu + 1].t_us) ack_end_us = e.end_us();
+  // The 23-byte read ends with the acknowledgement's last byte.
+  EXPECT_EQ(msgs[shu + 1].t_us / 1000, (ack_end_us + 999) / 1000 + 500 + 10) << wire.dump();
 }
 
 TEST_F(Polling, WriteLogEditionsRefuseRunWithoutBarcode) {
@@ -266,6 +387,29 @@ TEST_F(LastCharge, LatestChargeStopWinsAndAnEqualOneDoesNotReplaceIt) {
   for (const Step& s : Steps()) chunks += s.address == 0x6601 || s.address == 0x6603;
   EXPECT_EQ(chunks, 5 * 4);
   EXPECT_EQ(ctx.FormMain.ProgressBarLastChgDate.max(), 5 + 2);
+}
+
+class NoChargeRecord : public Polling {
+ protected:
+  static sim::Scenario Discharges() {
+    sim::Scenario s = sim::DefaultScenario();
+    for (auto* block : {&s.lead_records, &s.last_records})
+      for (auto& e : *block)
+        if (e.flag == sim::kEventChargeStop) e.flag = sim::kEventChargeStart;
+    return s;
+  }
+  NoChargeRecord() : Polling(Discharges()) {}
+};
+
+TEST_F(NoChargeRecord, ShowsAnEmptyDateAndTheStateOfChargeInDecimal) {
+  Start();
+  ASSERT_TRUE(OpenLinkPort(ctx));
+  ctx.RunFlag = 1;
+  FindLastChargeDate(ctx);
+  ctx.RunFlag = 0;
+  CloseLinkPort(ctx);
+  EXPECT_EQ(ctx.FormMain.EditLastChgDate.text(), "");
+  EXPECT_EQ(ctx.FormMain.EditLastChgSOC.text(), "0");
 }
 
 }  // namespace

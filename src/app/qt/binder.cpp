@@ -138,6 +138,9 @@ void Binder::clear() {
   }
   for (auto& [obj, form] : windows_) const_cast<QObject*>(obj)->removeEventFilter(this);
   for (auto& [obj, control] : by_widget_) const_cast<QObject*>(obj)->removeEventFilter(this);
+  for (auto& [obj, parent] : colour_parents_)
+    if (parent) parent->removeEventFilter(this);
+  colour_parents_.clear();
   for (auto& [control, b] : bindings_)
     if (b.widget) b.widget->disconnect(this);
   bindings_.clear();
@@ -234,7 +237,15 @@ void Binder::connect_widget(Binding& b) {
 }
 
 bool Binder::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Close) {
+  if (event->type() == QEvent::PaletteChange && colour_parents_.count(watched) != 0) {
+    // A control shown in its parent's colour takes the parent's new colour
+    // (the window is coloured after its controls were bound).
+    for (auto& [control, b] : bindings_) {
+      if (!b.widget || b.widget->parentWidget() != watched) continue;
+      if (b.parent_color) apply_color(b, bms::kColorParent, false);
+      if (b.parent_font_color) apply_color(b, bms::kColorParent, true);
+    }
+  } else if (event->type() == QEvent::Close) {
     auto it = windows_.find(watched);
     if (it != windows_.end()) {
       // The model decides: it hides the window and runs FormClose.
@@ -276,6 +287,9 @@ QColor Binder::resolve(Color c, const Binding& b, bool font) const {
 }
 
 void Binder::apply_color(Binding& b, Color c, bool font) {
+  (font ? b.parent_font_color : b.parent_color) = c == bms::kColorParent;
+  if (c == bms::kColorParent && b.widget && b.widget->parentWidget() && colour_parents_.emplace(b.widget->parentWidget(), QPointer<QObject>(b.widget->parentWidget())).second)
+    b.widget->parentWidget()->installEventFilter(this);
   QWidget* w = b.widget;
   const QColor col = resolve(c, b, font);
   if (auto* lamp = qobject_cast<Lamp*>(w)) {

@@ -70,6 +70,8 @@ class Binder : public QObject, public bms::UiEventSink {
     std::string memo_text;    // memos: the text and the lines last applied
     std::vector<std::string> memo_lines;
     bool memo_dirty = false;
+    bool parent_color = false;  // shows its parent's colour: follows its changes
+    bool parent_font_color = false;
   };
 
   void connect_widget(Binding& b);
@@ -87,7 +89,8 @@ class Binder : public QObject, public bms::UiEventSink {
   std::unordered_map<const bms::Control*, Binding> bindings_;
   std::unordered_map<const QObject*, bms::Control*> by_widget_;
   std::unordered_map<const QObject*, bms::Form*> windows_;
-  bool applying_ = false;  // changes coming from the model must not go back
+  std::unordered_map<const QObject*, QPointer<QObject>> colour_parents_;  // parents watched for palette changes
+  bool applying_ = false;                                                 // changes coming from the model must not go back
   Observer observer_;
 };
 

@@ -129,10 +129,11 @@ uint8_t WriteBarcodeAuto(Context& ctx) {
   return 255;
 }
 
-bool ReadBarcodeBySelection(Context& ctx) {
+bool ReadBarcodeBySelection(Context& ctx, AutoProbe probe) {
   TFormMain& m = ctx.FormMain;
   bool ok = false;
   const bool auto_set = m.CheckBoxBarCodeAutoSet.checked();
+  bool ext_read = false;
   switch (m.RadioGroupBarcodeSelect.item_index()) {
     case kBarcodeExt32:
       ok = ReadBarcodeExt32(ctx);
@@ -144,7 +145,8 @@ bool ReadBarcodeBySelection(Context& ctx) {
       ok = ReadBarcodeInt16(ctx);
       break;
     case kBarcodeAuto:
-      if (ReadBarcodeExt32(ctx)) {
+      ext_read = ReadBarcodeExt32(ctx);
+      if (ext_read && (auto_set || probe == AutoProbe::ExternalEnds)) {
         ok = true;
         if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeExt32);
       } else if (ReadBarcodeInt32(ctx) && !m.EditBarCode32.empty()) {
@@ -153,6 +155,8 @@ bool ReadBarcodeBySelection(Context& ctx) {
       } else if (ReadBarcodeInt16(ctx) && !m.EditBarCode32.empty()) {
         ok = true;
         if (auto_set) m.RadioGroupBarcodeSelect.set_item_index(kBarcodeInt16);
+      } else {
+        ok = ext_read;  // the external barcode read stays the result
       }
       break;
     default:

@@ -44,7 +44,11 @@ uint8_t WriteBarcodeAuto(Context& ctx);
 // Reads the storage selected in RadioGroupBarcodeSelect; "Auto " probes the
 // three in turn and, with the auto-set box ticked, selects the one that
 // answered. True when a storage was read.
-bool ReadBarcodeBySelection(Context& ctx);
+// In "Auto " the Read button ends the probe at the external storage only
+// when its read succeeded and the auto-set box is ticked; the polling cycle
+// ends it there whenever that read succeeded.
+enum class AutoProbe { ExternalWithAutoSetEnds, ExternalEnds };
+bool ReadBarcodeBySelection(Context& ctx, AutoProbe probe = AutoProbe::ExternalWithAutoSetEnds);
 
 // Operator actions.
 void BitBtnBarCodeReadClick(Context& ctx);   // while RunFlag is set: only clears it

@@ -17,8 +17,24 @@ int BaudForSelector(int index) {
 
 void SetStatusPanel(Context& ctx, int panel, std::string_view text) { ctx.FormMain.StatusBarView.set_item(static_cast<size_t>(panel), text); }
 
+namespace {
+
+// The open replaces the handle: whatever happens next, the one held before
+// is gone, and a failed open leaves the closed handle.
+void DropLinkPort(Context& ctx) {
+  std::unique_ptr<SerialPort> old;
+  {
+    std::lock_guard<std::mutex> lock(ctx.link_mu);
+    old = std::move(ctx.LinkPort);
+  }
+  if (old) old->close();
+}
+
+}  // namespace
+
 bool OpenLinkPort(Context& ctx) {
   SetStatusPanel(ctx, 0, kSysStart);
+  DropLinkPort(ctx);
   const std::string name = ctx.PortName.get();
   std::unique_ptr<SerialPort> port = ctx.port_factory ? ctx.port_factory(name) : nullptr;
   if (!port) {

@@ -66,7 +66,9 @@ void RawCellVoltagePage(Context& ctx, uint16_t page, const uint8_t* d) {
 void ClockReply(Context& ctx, const uint8_t* d) {
   if (d[1] < 1 || d[1] > 12 || d[2] < 1 || d[2] > 31) return;
   const int32_t year = d[0] + 2000;
-  const std::string text = " " + Dec(year) + "." + Dec(int32_t{d[1]}) + "." + Dec(int32_t{d[2]}) + "   " + Dec(int32_t{d[3]}) + ":" + Dec(int32_t{d[4]}) + ":" + Dec(int32_t{d[5]});
+  std::string text = " ";
+  text.append(Dec(year)).append(".").append(Dec(int32_t{d[1]})).append(".").append(Dec(int32_t{d[2]}));
+  text.append("   ").append(Dec(int32_t{d[3]})).append(":").append(Dec(int32_t{d[4]})).append(":").append(Dec(int32_t{d[5]}));
   ctx.FormMain.EditRTC.set_text(text);
   ctx.FormMain.EditRTCENG.set_text(text);
   ctx.Live.with([&](LiveData& live) {

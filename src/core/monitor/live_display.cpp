@@ -57,7 +57,13 @@ void WireLiveDisplayHandlers(Context& ctx) {
   }
   m.EditASOC.on_change = [&ctx] { EditASOCChange(ctx); };
   m.EditRSOC.on_change = [&ctx] { EditRSOCChange(ctx); };
-  for (Control* c : {&m.EditT1, &m.EditT2, &m.EditT3, &m.Edit1}) c->on_change = [&ctx] { EditT1Change(ctx); };
+  for (Control* c : {&m.EditT1, &m.EditT3, &m.Edit1}) c->on_change = [&ctx] { EditT1Change(ctx); };
+  // The T2 gauge follows EditT2 (the design-time Edit2 never changes while
+  // polling, so a gauge bound only to it would stay empty).
+  m.EditT2.on_change = [&ctx] {
+    EditT1Change(ctx);
+    EditT2Change(ctx);
+  };
   m.Edit2.on_change = [&ctx] { EditT2Change(ctx); };
 }
 

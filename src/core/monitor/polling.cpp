@@ -302,7 +302,7 @@ void MonitorLoop(Context& ctx) {
       completed = true;
     }
     m.EditBarCode32.set_text("");
-    ReadBarcodeBySelection(ctx);
+    ReadBarcodeBySelection(ctx, AutoProbe::ExternalEnds);
     if (m.CheckBoxLastChgDate.checked()) {
       m.CheckBoxLastChgDate.set_enabled(false);
       FindLastChargeDate(ctx);
@@ -392,7 +392,7 @@ void FindLastChargeDate(Context& ctx) {
       SearchBlock(ctx, false);
       const LatestChargeRecord latest = ctx.LatestCharge.get();
       m.EditLastChgDate.set_text(latest.text);
-      m.EditLastChgSOC.set_text(latest.found ? std::to_string(latest.soc) : "");
+      m.EditLastChgSOC.set_text(std::to_string(latest.soc));  // decimal, also before any charge record was found
     }
   }
   ctx.clock.sleep_ms(100);
