@@ -107,6 +107,13 @@ class Context {
   Guarded<Oz890State> Oz890;          // OZ890 EEPROM check: reference and last result
   Guarded<ParameterState> Parameters;  // firmware data and cell-resistance transfers
 
+  // ---- Modbus master tables (one transaction at a time) and the lines of
+  // the last SOC table file read ----
+  Guarded<std::array<uint8_t, 260>> ModbusReadBytes;
+  Guarded<std::array<int32_t, 125>> ModbusReadWords;
+  Guarded<std::array<int32_t, 127>> ModbusWriteWords;
+  Guarded<std::array<std::string, 101>> SocTableLines;
+
   // ---- application ----
   AppIdentity app;
 

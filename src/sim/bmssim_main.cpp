@@ -34,11 +34,12 @@ const char kUsage[] =
     "  --fault RULE      inject a fault; may be repeated. RULE is 'silent' or\n"
     "                    TARGET[:TRIGGER]:ACTION, e.g. 0x1005:until=3:silence,\n"
     "                    status:bad-checksum, 0x1001/2:gap=80,at=13\n"
-    "                    TARGET  any | status | shu | ADDR | ADDR/PAGE\n"
+    "                    TARGET  any | status | shu | ADDR | ADDR/PAGE |\n"
+    "                            modbus | modbus/START (Modbus slave 0x60)\n"
     "                    TRIGGER always | nth=N | from=N | until=N | first=K\n"
     "                    ACTION  silence | bad-checksum[=1|2] | drop=N | add=N |\n"
     "                            extra-frame | gap=MS[,at=I] | noise=N[,at=I][,seed=S] |\n"
-    "                            delay=MS | status=B | echo=ADDR\n"
+    "                            delay=MS | status=B | echo=ADDR | slave=N\n"
     "  --wire-log FILE   write every byte exchanged, with times, to FILE at exit\n"
     "  --help            this text\n";
 

@@ -19,6 +19,10 @@ bool FaultMatch::matches(const RequestInfo& r) const {
       if (length && *length != r.length) return false;
       if (param && *param != r.param) return false;
       return true;
+    case MatchKind::Modbus:
+      return r.kind == RequestKind::Modbus;
+    case MatchKind::ModbusStart:
+      return r.kind == RequestKind::Modbus && r.address == address;
   }
   return false;
 }
@@ -139,10 +143,23 @@ bool ParseTarget(std::string_view t, FaultMatch& m, std::string& error) {
     m = FaultMatch::ShuEnable();
     return true;
   }
+  if (t == "modbus") {
+    m = FaultMatch::Modbus();
+    return true;
+  }
+  if (t.substr(0, 7) == "modbus/") {
+    uint64_t start = 0;
+    if (!ParseNumber(t.substr(7), 0xFFFF, &start)) {
+      error = "bad start register in '" + std::string(t) + "'";
+      return false;
+    }
+    m = FaultMatch::ModbusAt(static_cast<uint16_t>(start));
+    return true;
+  }
   const size_t slash = t.find('/');
   uint64_t address = 0, page = 0;
   if (!ParseNumber(t.substr(0, slash), 0xFFFF, &address)) {
-    error = "unknown target '" + std::string(t) + "' (any, status, shu, ADDR or ADDR/PAGE)";
+    error = "unknown target '" + std::string(t) + "' (any, status, shu, ADDR, ADDR/PAGE, modbus or modbus/START)";
     return false;
   }
   m = FaultMatch::Register(static_cast<uint16_t>(address));
@@ -241,6 +258,10 @@ bool ParseAction(std::string_view text, Fault& f, std::string& error) {
     if (!need(0xFFFF)) return false;
     f.action = FaultAction::WrongEcho;
     f.echo_address = static_cast<uint16_t>(v);
+  } else if (name == "slave") {
+    if (!need(0xFF)) return false;
+    f.action = FaultAction::WrongSlave;
+    f.value = static_cast<uint8_t>(v);
   } else {
     error = "unknown action '" + std::string(name) + "'";
     return false;

@@ -18,6 +18,7 @@ enum class RequestKind {
   RegisterRead,   // request frame with write count 0
   RegisterWrite,  // request frame with write count > 0, completed by its payload frame
   Sleep,          // 0x4205 or 0x4206
+  Modbus,         // a Modbus RTU request to slave 0x60 (address: start, length: quantity, param: function)
 };
 
 struct RequestInfo {
@@ -27,7 +28,7 @@ struct RequestInfo {
   uint32_t param = 0;   // 24-bit parameter (record number)
 };
 
-enum class MatchKind { Any, Register, StatusPoll, ShuEnable };
+enum class MatchKind { Any, Register, StatusPoll, ShuEnable, Modbus, ModbusStart };
 
 // Which requests a rule looks at. Register matches reads, writes and the
 // sleep requests of that address.
@@ -43,6 +44,9 @@ struct FaultMatch {
   static FaultMatch StatusPoll() { return {MatchKind::StatusPoll, 0, {}, {}}; }
   static FaultMatch ShuEnable() { return {MatchKind::ShuEnable, 0, {}, {}}; }
   static FaultMatch Register(uint16_t address, std::optional<uint16_t> length = {}) { return {MatchKind::Register, address, length, {}}; }
+  // Every Modbus request, or those whose start register is `start`.
+  static FaultMatch Modbus() { return {MatchKind::Modbus, 0, {}, {}}; }
+  static FaultMatch ModbusAt(uint16_t start) { return {MatchKind::ModbusStart, start, {}, {}}; }
 };
 
 // When a rule fires, counted over the requests it matches (1-based).
@@ -79,6 +83,7 @@ enum class FaultAction {
   Delay,        // the answer starts `ms` milliseconds later
   StatusByte,   // the header's status byte is `value` (checksum kept valid)
   WrongEcho,    // the header echoes `echo_address` (checksum kept valid)
+  WrongSlave,   // a Modbus answer carries slave address `value` (CRC kept valid)
 };
 
 struct Fault {
@@ -134,10 +139,12 @@ class FaultSet {
 // Parses the text form used by bmssim --fault and the scenario file:
 //   silent                          global silence
 //   TARGET[:TRIGGER]:ACTION
-// TARGET  any | status | shu | ADDR | ADDR/PAGE      (numbers decimal or 0x hex)
+// TARGET  any | status | shu | ADDR | ADDR/PAGE | modbus | modbus/START
+//         (numbers decimal or 0x hex)
 // TRIGGER always | nth=N | from=N | until=N | first=K
 // ACTION  silence | bad-checksum[=FRAME] | drop=N | add=N | extra-frame |
-//         gap=MS[,at=I] | noise=N[,at=I][,seed=S] | delay=MS | status=B | echo=ADDR
+//         gap=MS[,at=I] | noise=N[,at=I][,seed=S] | delay=MS | status=B | echo=ADDR |
+//         slave=N
 // FRAME of bad-checksum is 1 (first) or 2 (second). On success either `out`
 // holds the rule or *global_silence is set true.
 bool ParseFaultText(std::string_view text, Fault& out, bool* global_silence, std::string& error);

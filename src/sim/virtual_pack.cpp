@@ -179,7 +179,7 @@ std::vector<Burst> VirtualPack::receive(const uint8_t* data, size_t n, int64_t t
 
 // Looks at the start of the input. The first byte selects the protocol:
 // 0x40 a register frame, "&" the status poll, the SHU EN block's first byte
-// that block. (Modbus RTU requests to slave 0x60 and the I2C gateway's
+// that block, 0x60 a Modbus RTU request to slave 0x60. (The I2C gateway's
 // 0x55 0xAA frames would be recognised here as well.) Anything else is noise
 // and dropped byte by byte until a known start is found again.
 VirtualPack::Parse VirtualPack::parse_front(int64_t end_us, double spacing, int64_t t0_us, std::vector<Burst>& out) {
@@ -209,6 +209,16 @@ VirtualPack::Parse VirtualPack::parse_front(int64_t end_us, double spacing, int6
           return std::vector<uint8_t>(b.begin(), b.end());
         },
         Shape::StatusBlock, end_us, spacing, t0_us, out);
+    return Parse::Consumed;
+  }
+  if (first == kModbusSlave) {
+    ModbusRequest req;
+    const ModbusFront m = ParseModbusFront(rx_.data(), rx_.size(), &req);
+    if (m != ModbusFront::Frame) return m == ModbusFront::NeedMore ? Parse::NeedMore : Parse::Drop;
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(req.size));
+    answer(
+        RequestInfo{RequestKind::Modbus, req.start, req.quantity, req.function}, [this, req]() -> std::optional<std::vector<uint8_t>> { return modbus_.answer(req); },
+        Shape::Modbus, end_us, spacing, t0_us, out);
     return Parse::Consumed;
   }
   if (!shu_request_.empty() && first == shu_request_[0]) {
@@ -305,12 +315,17 @@ void VirtualPack::answer(const RequestInfo& info, const std::function<std::optio
     if (f.action == FaultAction::StatusByte || f.action == FaultAction::WrongEcho) r[11] = FrameChecksum(r.data());
   }
   for (const Fault& f : faults) {
+    if (f.action != FaultAction::WrongSlave || shape != Shape::Modbus || r.size() < 3) continue;
+    r[0] = f.value;  // another slave's address, CRC kept valid
+    r = ModbusFrameWithCrc(std::vector<uint8_t>(r.begin(), r.end() - 2));
+  }
+  for (const Fault& f : faults) {
     if (f.action != FaultAction::BadChecksum || r.empty()) continue;
     if (shape == Shape::Frames) {
       const size_t at = static_cast<size_t>(f.frame) * kFrameSize + 11;
       if (at < r.size()) r[at] ^= 0xFF;
-    } else if (shape == Shape::StatusBlock) {
-      r.back() ^= 0xFF;
+    } else if (shape == Shape::StatusBlock || shape == Shape::Modbus) {
+      r.back() ^= 0xFF;  // the sum, or the high byte of the CRC
     } else if (r.size() >= 2) {
       r[r.size() - 2] ^= 0xFF;  // the acknowledgement has no checksum: spoil its last character
     }

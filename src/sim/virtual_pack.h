@@ -18,6 +18,7 @@
 #include "core/platform/clock.h"
 #include "sim/faults.h"
 #include "sim/gateway_slave.h"
+#include "sim/modbus_slave.h"
 #include "sim/scenario.h"
 
 namespace bms::sim {
@@ -89,6 +90,8 @@ class VirtualPack {
   // Called with the live values and the time in ms whenever host bytes
   // arrive, before they are answered (the load model, sim/virtual_load.h).
   void set_live_model(std::function<void(Scenario&, int64_t t_ms)> fn);
+  // The Modbus RTU slave 0x60 with parameter blocks C and D.
+  ModbusSlave& modbus() { return modbus_; }
 
   // ---- what reached the pack (counted whether answered or not) ----
   int request_count(uint16_t address) const;  // request frames, any page
@@ -120,7 +123,7 @@ class VirtualPack {
     uint32_t param = 0;
     uint8_t count = 0;
   };
-  enum class Shape { Frames, StatusBlock, Ack };
+  enum class Shape { Frames, StatusBlock, Ack, Modbus };
   enum class Parse { NeedMore, Drop, Consumed };
 
   Parse parse_front(int64_t end_us, double spacing, int64_t t0_us, std::vector<Burst>& out);
@@ -154,6 +157,7 @@ class VirtualPack {
   std::optional<int64_t> unplug_ms_;
   bool claimed_ = false;
   std::function<void(Scenario&, int64_t)> live_model_;
+  ModbusSlave modbus_;
 };
 
 }  // namespace bms::sim

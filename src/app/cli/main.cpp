@@ -14,6 +14,7 @@
 #include "app/cli/cmd_fw.h"
 #include "app/cli/cmd_oz890.h"
 #include "app/cli/cmd_history.h"
+#include "app/cli/cmd_eep2.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
@@ -313,6 +314,9 @@ int main(int argc, char** argv) {
 
   RegisterHistoryCommand(app, env);
   RegisterDiagnoseCommand(app, env);
+
+  RegisterEep2Command(app, env);
+  RegisterModbusCommand(app, env);
 
   try {
     app.parse(argc, argv);

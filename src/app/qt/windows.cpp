@@ -164,25 +164,6 @@ FwDataDialog::FwDataDialog(QWidget* parent) : ToolDialog("PagesDlgFWData", true,
   Compact(this);
 }
 
-// ---------------------------------------------------------------- EepParameterWindow
-
-EepParameterWindow::EepParameterWindow(QWidget* parent) : ToolDialog("Form_EEP_PARAMETER", true, parent) {
-  auto* v = new QVBoxLayout(this);
-  auto* pages = Named(new QTabWidget, "PageControl_EEP_Parameter");
-  auto* c = Named(new QWidget, "TabSheet_Block_C");
-  auto* cl = new QVBoxLayout(c);
-  cl->addStretch(1);
-  cl->addLayout(Row({nullptr, Button("BitBtn_Block_C_Write", 70, "Write"), Button("BitBtn_Block_C_Read", 70, "Read"), Button("BitBtn_Block_SAVE_File", 80, "Save File"),
-                     Button("BitBtn_Block_Read_File", 80, "Read File")}));
-  pages->addTab(c, QStringLiteral("Block C"));
-  auto* d = Named(new QWidget, "TabSheet1_Block_D");
-  auto* dl = new QVBoxLayout(d);
-  dl->addStretch(1);
-  dl->addLayout(Row({nullptr, Button("BitBtn_Block_D_Write", 70, "Write"), Button("BitBtn_Block_D_Read", 70, "Read")}));
-  pages->addTab(d, QStringLiteral("Block D"));
-  v->addWidget(pages, 1);
-  Compact(this);
-  resize(640, 480);
-}
+// EepParameterWindow: eep2_window.cpp, built from the window's table.
 
 }  // namespace bms::qt

@@ -143,11 +143,16 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
   return static_cast<int>(n);
 }
 
-bool WritePrivateProfileString(const std::string& section_in, const std::string& key_in, const std::string& value, const std::string& path, std::string* why) {
+namespace {
+
+// Puts key=value into section of the file text `text` (private-profile
+// rules of the header); false with *why when a name or the value cannot be
+// stored.
+bool ApplyProfileString(const std::string& section_in, const std::string& key_in, const std::string& value, const std::string& path, std::string& text, std::string* why) {
   const std::string_view section = Trim(section_in);
   const std::string_view key = Trim(key_in);
-  auto refuse = [&](const std::string& text) {
-    if (why) *why = "cannot write [" + section_in + "] " + key_in + " to " + path + ": " + text;
+  auto refuse = [&](const std::string& reason) {
+    if (why) *why = "cannot write [" + section_in + "] " + key_in + " to " + path + ": " + reason;
     return false;
   };
   if (section.empty() || key.empty()) return refuse("empty section or key name");
@@ -155,8 +160,6 @@ bool WritePrivateProfileString(const std::string& section_in, const std::string&
   if (section.find(']') != std::string_view::npos) return refuse("']' in the section name");
   if (key.find('=') != std::string_view::npos || key.front() == ';' || key.front() == '[') return refuse("the key name cannot be stored");
 
-  std::string text;
-  if (FileExists(path) && !ReadWholeFile(path, &text)) return refuse("the file cannot be read");
   const size_t first_nl = text.find('\n');
   const std::string eol = (first_nl != std::string::npos && (first_nl == 0 || text[first_nl - 1] != '\r')) ? "\n" : "\r\n";
   const std::string entry = std::string(key) + "=" + value;
@@ -186,13 +189,36 @@ bool WritePrivateProfileString(const std::string& section_in, const std::string&
     }
     out += "[" + std::string(section) + "]" + eol + entry + eol;
   }
-  if (out == text && FileExists(path)) return true;
+  text = std::move(out);
+  return true;
+}
+
+bool WriteProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries, const std::string& path, std::string* why) {
+  std::string text;
+  if (FileExists(path) && !ReadWholeFile(path, &text)) {
+    if (why) *why = "cannot write [" + section + "] to " + path + ": the file cannot be read";
+    return false;
+  }
+  const std::string before = text;
+  for (const auto& [key, value] : entries)
+    if (!ApplyProfileString(section, key, value, path, text, why)) return false;
+  if (text == before && FileExists(path)) return true;
   std::string fail;
-  if (!WriteFileAtomic(path, out, &fail)) {
+  if (!WriteFileAtomic(path, text, &fail)) {
     if (why) *why = fail;
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool WritePrivateProfileString(const std::string& section_in, const std::string& key_in, const std::string& value, const std::string& path, std::string* why) {
+  return WriteProfileStrings(section_in, {{key_in, value}}, path, why);
+}
+
+bool WritePrivateProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries, const std::string& path, std::string* why) {
+  return WriteProfileStrings(section, entries, path, why);
 }
 
 }  // namespace bms

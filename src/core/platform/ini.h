@@ -18,6 +18,8 @@
 // created. New lines use the file's own line ends (CR LF for a new file). The
 // file is replaced atomically (temporary file + rename in the same folder).
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace bms {
 
@@ -35,5 +37,10 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 // name is empty or a name or the value holds a line break (which would forge
 // other keys), or a section name holds ']' or a key '='.
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value, const std::string& path, std::string* why = nullptr);
+
+// Several keys of one section in one step: the same as writing them one by
+// one in order, but the file is replaced once, and not at all when any of
+// them is refused.
+bool WritePrivateProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries, const std::string& path, std::string* why = nullptr);
 
 }  // namespace bms

@@ -12,6 +12,7 @@
 #include "core/parameters/fw_data.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
+#include "core/parameters/eep2.h"
 #include "core/platform/files.h"
 #include "core/production_test/production_test.h"
 #include "core/shell/connection_dialog.h"
@@ -76,6 +77,7 @@ void CreateApplication(Context& ctx) {
   WireFwDataHandlers(ctx);
   WireCellResistanceHandlers(ctx);
   WireHistoryAndDiagnosis(ctx);
+  WireEep2Window(ctx);
   FormCreate(ctx);
   ConfigFormCreate(ctx);
   if (!ctx.app.data_folder_note.empty()) SetStatusPanel(ctx, 2, "  " + ctx.app.data_folder_note);

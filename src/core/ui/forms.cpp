@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/parameters/eep2_table.h"
+
 namespace bms {
 
 ControlKind KindFromName(std::string_view n) {
@@ -268,6 +270,39 @@ TForm_ENG_Password::TForm_ENG_Password(std::mutex& lock, UiEventSink*& sink) : F
 TForm_EEP_PARAMETER::TForm_EEP_PARAMETER(std::mutex& lock, UiEventSink*& sink) : Form("Form_EEP_PARAMETER", lock, sink) {
   self.set_text("EEP Parameter");
   self.set_visible(false);
+  auto add = [&](const std::vector<Eep2Field>& fields, std::vector<Control*>& edits, std::vector<Control*>& checks) {
+    for (const Eep2Field& f : fields) {
+      table_controls_.push_back(std::make_unique<Control>(*this, f.edit, ControlKind::Edit));
+      edits.push_back(table_controls_.back().get());
+      table_controls_.push_back(std::make_unique<Control>(*this, f.check, ControlKind::CheckBox));
+      Control& box = *table_controls_.back();
+      box.set_text(f.caption);
+      box.set_checked(true);
+      checks.push_back(&box);
+    }
+  };
+  add(Eep2BlockCFields(), BlockCEdits, BlockCChecks);
+  add(Eep2BlockDFields(), BlockDEdits, BlockDChecks);
+  for (int k = 0; k < kSocPoints; ++k) EditSOC[k] = &get("Edit_SOC_" + std::to_string(k));
+  Caption(TabSheet_Block_A, "Block A");
+  TabSheet_Block_A.set_visible(false);
+  Caption(TabSheet_Block_C, "Block C");
+  Caption(TabSheet1_Block_D, "Block D");
+  PageControl_EEP_Parameter.set_items({"TabSheet_Block_A", "TabSheet_Block_C", "TabSheet1_Block_D"});
+  PageControl_EEP_Parameter.set_item_index(1);
+  Caption(TabSheet_Block_B_P1, "P1");
+  Caption(TabSheet_Block_P2, "P2");
+  PageControl_Block_C.set_items({"TabSheet_Block_B_P1", "TabSheet_Block_P2"});
+  PageControl_Block_C.set_item_index(0);
+  Caption(BitBtn_Block_C_Write, "Write");
+  Caption(BitBtn_Block_C_Read, "Read");
+  Caption(BitBtn_Block_SAVE_File, "Save File");
+  Caption(BitBtn_Block_Read_File, "Read File");
+  Caption(GroupBox2, "Cell Others");
+  Caption(GroupBox1, "SOC Table : mV");
+  Caption(BitBtn_Read_SOC_File, "SOC");
+  Caption(BitBtn_Block_D_Write, "Write");
+  Caption(BitBtn_Block_D_Read, "Read");
 }
 
 }  // namespace bms

@@ -378,7 +378,27 @@ ControlKind KindFromName(std::string_view name);
   X(BitBtn_Yes)                            \
   X(BitBtn_No)
 
-#define BMS_TFORM_EEP_PARAMETER_CONTROLS(X) /* none yet */
+// The fixed controls of the EEP2 window; its value edits and their check
+// boxes come from the window's table (core/parameters/eep2_table.h).
+#define BMS_TFORM_EEP_PARAMETER_CONTROLS(X) \
+  X(PageControl_EEP_Parameter)              \
+  X(TabSheet_Block_A)                       \
+  X(TabSheet_Block_C)                       \
+  X(TabSheet1_Block_D)                      \
+  X(PageControl_Block_C)                    \
+  X(TabSheet_Block_B_P1)                    \
+  X(TabSheet_Block_P2)                      \
+  X(BitBtn_Block_C_Write)                   \
+  X(BitBtn_Block_C_Read)                    \
+  X(BitBtn_Block_SAVE_File)                 \
+  X(BitBtn_Block_Read_File)                 \
+  X(GroupBox2)                              \
+  X(GroupBox1)                              \
+  X(BitBtn_Read_SOC_File)                   \
+  X(Edit_SOC_File)                          \
+  X(BitBtn_Block_D_Write)                   \
+  X(BitBtn_Block_D_Read)                    \
+  X(OpenDialog_SOC_Table_File)
 
 #define BMS_DECLARE_CONTROL(n) Control n{*this, #n, KindFromName(#n)};
 
@@ -435,6 +455,13 @@ class TForm_EEP_PARAMETER : public Form {
  public:
   TForm_EEP_PARAMETER(std::mutex& lock, UiEventSink*& sink);
   BMS_TFORM_EEP_PARAMETER_CONTROLS(BMS_DECLARE_CONTROL)
+  // The value edits of each block in register order (the table's order),
+  // the check box beside each, and the SOC edits by percent.
+  std::vector<Control*> BlockCEdits, BlockDEdits, BlockCChecks, BlockDChecks;
+  Control* EditSOC[101] = {};
+
+ private:
+  std::vector<std::unique_ptr<Control>> table_controls_;
 };
 
 }  // namespace bms
