@@ -856,6 +856,8 @@ TEST(PtyEndToEnd, TestRunAgainstBmssimWritesReportRecordAndLedger) {
   ASSERT_EQ(ledger.size(), 2u);
   EXPECT_NE(ledger[1].find(",W-E2E,E2E-1,PASS,0,"), std::string::npos) << ledger[1];
   EXPECT_NE(ledger[1].find(reports[0].filename().string()), std::string::npos);
+}
+
 // EEPROM history and diagnosis through bmssim.
 
 TEST(PtyEndToEnd, HistoryReadProtectPrintsThePageAndWritesTheExport) {

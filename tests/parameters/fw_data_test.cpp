@@ -75,7 +75,7 @@ TEST_F(Borrow, ParameterReadFillsTheEditsPollingStaysOffTheWireAndResumes) {
     EXPECT_EQ(m[i].address, 0x3300);
     EXPECT_EQ(m[i].length, i + 1);
     if (i > 0) {
-      EXPECT_EQ(m[i].t_us - m[i - 1].t_us, 100000);  // 40 ms, the reply (read ends 50 ms after it), 10 ms
+      EXPECT_EQ(sim::HostWaitMs(m[i - 1], m[i]), 100);  // 40 ms, the reply (read ends 50 ms after it), 10 ms
     }
   }
   EXPECT_EQ(busy_after, 0);
@@ -116,9 +116,9 @@ TEST_F(Borrow, ParameterWritePagesEncodingsAndTiming) {
     EXPECT_EQ(m[2 * p].write_count, 8);
     EXPECT_EQ(m[2 * p + 1].kind, HostMessage::Payload);
     EXPECT_EQ(Data(m[2 * p + 1]), pages[p]);
-    EXPECT_EQ(m[2 * p + 1].t_us - m[2 * p].t_us, 8000);
+    EXPECT_EQ(sim::HostWaitMs(m[2 * p], m[2 * p + 1]), 8);
     if (p > 0) {
-      EXPECT_EQ(m[2 * p].t_us - m[2 * p - 1].t_us, 100000);  // 40 ms, the echo (read ends 50 ms after it), 10 ms
+      EXPECT_EQ(sim::HostWaitMs(m[2 * p - 1], m[2 * p]), 100);  // 40 ms, the echo (read ends 50 ms after it), 10 ms
     }
   }
   EXPECT_EQ(busy_after, 0);
@@ -295,7 +295,7 @@ TEST_F(Borrow, CellResistanceRequestsAndPayloads) {
   EXPECT_EQ(m[0].address, 0x100C);
   EXPECT_EQ(m[0].length, 2);
   EXPECT_EQ(m[1].length, 7);
-  EXPECT_EQ(m[1].t_us - m[0].t_us, 105000);  // 50 ms, the reply (read ends 50 ms after it), 5 ms
+  EXPECT_EQ(sim::HostWaitMs(m[0], m[1]), 105);  // 50 ms, the reply (read ends 50 ms after it), 5 ms
   EXPECT_EQ(ctx.FormMain.EditCellR2.text(), "24");
   EXPECT_EQ(ctx.FormMain.EditCellR1.text(), "");
 
@@ -311,7 +311,7 @@ TEST_F(Borrow, CellResistanceRequestsAndPayloads) {
   EXPECT_EQ(m[0].length, 5);
   EXPECT_EQ(m[0].write_count, 0x02);
   EXPECT_EQ(Data(m[1]), (std::vector<uint8_t>{0x04, 0xD2, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(m[1].t_us - m[0].t_us, 8000);
+  EXPECT_EQ(sim::HostWaitMs(m[0], m[1]), 8);
   EXPECT_EQ(pack.scenario().cell_resistance_mohm[4], 1234);
   EXPECT_EQ(busy_after, 0);
 

@@ -395,7 +395,7 @@ void BitBtnEEPRangeClick(Context& ctx) {
       ctx, [&ctx] { RangeReadWork(ctx); }, [&ctx] { ctx.FormEEPROM.BitBtnEEPBlockChoiceRead.set_enabled(true); });
 }
 
-void BitBtnCleanClick(Context& ctx) {
+void BitBtnCleanClick(Context& ctx, TFormEEPROM&) {
   const int page = ctx.FormEEPROM.PageControlEEP.item_index();
   if (page != 2 && page != 3) return;
   Control& memo = RecordMemo(ctx, BlockOfPage(page));
@@ -414,7 +414,7 @@ void WireHistoryWindow(Context& ctx) {
   e.PageControlEEP.on_click = [&ctx] { PageControlEEPChange(ctx); };
   e.BitBtnEEPPreView.on_click = [&ctx] { BitBtnEEPPreViewClick(ctx); };
   e.BitBtnEEPRange.on_click = [&ctx] { BitBtnEEPRangeClick(ctx); };
-  e.BitBtnClean.on_click = [&ctx] { BitBtnCleanClick(ctx); };
+  e.BitBtnClean.on_click = [&ctx] { BitBtnCleanClick(ctx, ctx.FormEEPROM); };
   e.BitBtnEEPCancel.on_click = [&ctx] { BitBtnEEPCancelClick(ctx); };
   e.BitBtnEEPBlockProtectRead.on_click = [] {};
   e.BitBtnEEPClean.on_click = [] {};

@@ -35,7 +35,8 @@ void BitBtnEEPBlockChoiceReadClick(Context& ctx);
 void PageControlEEPChange(Context& ctx);
 void BitBtnEEPPreViewClick(Context& ctx);
 void BitBtnEEPRangeClick(Context& ctx);
-void BitBtnCleanClick(Context& ctx);
+// Both windows have a Clean button: the form picks the handler.
+void BitBtnCleanClick(Context& ctx, TFormEEPROM& form);
 void BitBtnEEPCancelClick(Context& ctx);
 
 // ---- the operations (run on the worker; public for the CLI and the tests) ----

@@ -385,7 +385,7 @@ void BitBtnFWDataLoadClick(Context& ctx) {
   StartCommandWorker(ctx, [&ctx, param] { param ? ProtectionLoadWorker(ctx) : SocvLoadWorker(ctx); });
 }
 
-void BitBtnCleanClick(Context& ctx) {
+void BitBtnCleanClick(Context& ctx, TPagesDlgFWData&) {
   const bool param = ActiveTabIsParameter(ctx);
   if (!PollingRuns(ctx)) {
     Status(ctx, kPollingNotRunning);
@@ -407,7 +407,7 @@ void WireFwDataHandlers(Context& ctx) {
   d.BitBtnFWDataRead.on_click = [&ctx] { BitBtnFWDataReadClick(ctx); };
   d.BitBtnFWDataWrite.on_click = [&ctx] { BitBtnFWDataWriteClick(ctx); };
   d.BitBtnFWDataLoad.on_click = [&ctx] { BitBtnFWDataLoadClick(ctx); };
-  d.BitBtnClean.on_click = [&ctx] { BitBtnCleanClick(ctx); };
+  d.BitBtnClean.on_click = [&ctx] { BitBtnCleanClick(ctx, ctx.PagesDlgFWData); };
   d.on_close = [&ctx] { PagesDlgFWDataFormClose(ctx); };
   ctx.FormMain.BitBtnFWDataRead.on_click = [&ctx] { MainBitBtnFWDataReadClick(ctx); };
   // The delay mirrors: every change of a source edit is copied to its mirror.

@@ -42,7 +42,8 @@ void SocvCleanWorker(Context& ctx);
 void BitBtnFWDataReadClick(Context& ctx);
 void BitBtnFWDataWriteClick(Context& ctx);
 void BitBtnFWDataLoadClick(Context& ctx);
-void BitBtnCleanClick(Context& ctx);
+// Both windows have a Clean button: the form picks the handler.
+void BitBtnCleanClick(Context& ctx, TPagesDlgFWData& form);
 // The main window's "FW" button: disables the main window, shows the dialog.
 void MainBitBtnFWDataReadClick(Context& ctx);
 // Closing the dialog hides it and enables the main window again.
