@@ -3,11 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace bms::sim {
 
@@ -122,6 +128,36 @@ int PtyServer::current_baud() const {
   return default_baud_;
 }
 
+namespace {
+
+// True when some process holds an advisory (flock) lock on the file with
+// this device and inode: /proc/locks lists them as MAJ:MIN:INODE.
+bool FlockHeld(dev_t dev, ino_t ino) {
+  std::ifstream locks("/proc/locks");
+  char want[64];
+  std::snprintf(want, sizeof want, "%02x:%02x:%lu", major(dev), minor(dev), static_cast<unsigned long>(ino));
+  std::string line;
+  while (std::getline(locks, line))
+    if (line.find("FLOCK") != std::string::npos && line.find(want) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+// A client opens the port with TIOCEXCL after taking its flock. On a real
+// serial device the kernel drops the exclusive flag with the last close;
+// here the server's own descriptor keeps the slave open, so a client that
+// died (kill -9) would leave the flag behind and lock every other user out.
+// The flag without a lock means its client has gone: lift it.
+void PtyServer::lift_stale_exclusive() {
+  if (slave_keep_ < 0) return;
+  int exclusive = 0;
+  if (::ioctl(slave_keep_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+  struct stat st {};
+  if (::fstat(slave_keep_, &st) != 0) return;
+  if (!FlockHeld(st.st_dev, st.st_ino)) ::ioctl(slave_keep_, TIOCNXCL);
+}
+
 void PtyServer::run() {
   // Answers not yet sent, by the instant (us of the clock) their first byte is due.
   std::multimap<int64_t, Burst> due;
@@ -133,10 +169,11 @@ void PtyServer::run() {
       CloseFd(slave_keep_);
       CloseFd(master_);
     }
-    int timeout = -1;
+    lift_stale_exclusive();
+    int timeout = kClientCheckMs;  // also how soon a vanished client's flag is lifted
     if (!due.empty()) {
       const int64_t wait_us = due.begin()->first - now_us();
-      timeout = wait_us <= 0 ? 0 : static_cast<int>((wait_us + 999) / 1000);
+      timeout = wait_us <= 0 ? 0 : std::min(kClientCheckMs, static_cast<int>((wait_us + 999) / 1000));
     }
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {master_, POLLIN, 0}};
     const nfds_t nfds = master_ >= 0 ? 2 : 1;

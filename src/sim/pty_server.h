@@ -43,6 +43,8 @@ class PtyServer {
   Clock& clock() { return clock_; }
 
  private:
+  void lift_stale_exclusive();
+  static constexpr int kClientCheckMs = 100;
   void run();
   int current_baud() const;
   void wake_thread();

@@ -536,6 +536,53 @@ TEST(PtyEndToEnd, JsonOutputsParseAndTextOutputsStay) {
   EXPECT_EQ(ExitCode(*u), 2) << "trailing text in a number is a usage error";
 }
 
+// The first-cycle time-out is kept to the second, also while a read of its
+// own time-out is under way; a pack that answers garbage is named as such.
+TEST(PtyEndToEnd, FirstCycleTimeOutIsKeptAndGarbageIsNamed) {
+  testing::TempFolder tmp;
+  struct Case {
+    std::vector<std::string> faults;
+    const char* says;
+  } cases[] = {{{"--fault", "silent"}, "is the pack connected and awake?"}, {{"--fault", "status:noise=40", "--fault", "any:noise=40"}, "replies came but none was valid"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    Bmssim sim;
+    ASSERT_TRUE(sim.start(c.faults)) << sim.proc.err();
+    ChildProcess cli;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(cli.start({BMS_CLI_PATH, "monitor", "--port", sim.device, "--first-cycle-timeout", "2"}, tmp.path()));
+    const std::optional<int> status = cli.wait(In(seconds(30)));
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(ExitCode(*status), 3);
+    EXPECT_GE(took, seconds(2));
+    EXPECT_LT(took, seconds(3)) << "honoured within a second";
+    EXPECT_NE(cli.err().find(c.says), std::string::npos) << cli.err();
+  }
+}
+
+// A full disk (here a file-size limit) is reported at once, exits 4, and
+// leaves every row before it whole.
+TEST(PtyEndToEnd, AFullDiskIsReportedAtOnceAndLeavesOnlyWholeRows) {
+  testing::TempFolder tmp;
+  ChildProcess cli;
+  // 1 KiB: the header and a row fit, then the write fails (SIGXFSZ is
+  // ignored by the CLI, so the write reports EFBIG).
+  ASSERT_TRUE(cli.start({"/bin/bash", "-c", std::string("ulimit -f 1; exec ") + BMS_CLI_PATH + " monitor --simulate --cycles 3 --log --data-dir " + tmp.path()}, tmp.path()));
+  const std::optional<int> status = cli.wait(In(seconds(120)));
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(ExitCode(*status), 4) << cli.err();
+  EXPECT_NE(cli.err().find("log write failed"), std::string::npos) << cli.err();
+  const std::vector<fs::path> files = CsvFiles(tmp / "Log_Record");
+  ASSERT_EQ(files.size(), 1u);
+  const std::string text = ReadFile(files[0]);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "no torn row at the end";
+  const std::vector<std::string> lines = SplitLines(text);
+  ASSERT_GE(lines.size(), 2u);
+  for (const std::string& line : lines) EXPECT_EQ(std::count(line.begin(), line.end(), ','), std::count(lines[0].begin(), lines[0].end(), ',')) << line;
+}
+
 TEST(PtyEndToEnd, MonitorLogsThreeCyclesFieldByField) {
   testing::TempFolder tmp;
   tmp.write("pack.scenario", kLogScenario);

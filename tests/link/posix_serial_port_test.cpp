@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/fsuid.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -184,6 +186,35 @@ TEST_F(PtyPortTest, APurgeRightAfterAWriteKeepsTheFrameWhole) {
   std::vector<uint8_t> both = request;
   both.insert(both.end(), payload.begin(), payload.end());
   EXPECT_EQ(far, both);
+}
+
+// Names that are no serial port are said for what they are.
+TEST(PosixPortNames, ASocketTheMultiplexerOrTheConsoleIsNamedForWhatItIs) {
+  char dir[] = "/tmp/bmsport.XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string sock = std::string(dir) + "/sock";
+  const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sock.c_str());
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const struct {
+    std::string path;
+    const char* says;
+  } cases[] = {{sock, "is a Unix socket, not a serial port"},
+               {"/dev/ptmx", "is the pseudo-terminal multiplexer, not a serial port (give the /dev/pts/N path of the pseudo-terminal)"},
+               {"/dev/console", "is a console or terminal of this system, not a serial port"},
+               {dir, "is a folder, not a serial port"}};
+  for (const auto& c : cases) {
+    PosixSerialPort port;
+    EXPECT_FALSE(port.open(c.path)) << c.path;
+    EXPECT_EQ(port.error(), PortError::NotSerial) << c.path;
+    EXPECT_EQ(port.error_text(), c.path + " " + c.says) << c.path;
+  }
+  ::close(s);
+  ::unlink(sock.c_str());
+  ::rmdir(dir);
 }
 
 TEST_F(PtyPortTest, PurgeAndBytesWaiting) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -175,6 +176,40 @@ TEST(IniWrite, ReplacesTheFileAtomicallyKeepingItsPermissions) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+}  // namespace
+}  // namespace bms
+
+namespace bms {
+namespace {
+
+// A pipe with no writer, a device, a folder or a 50 MiB file as an INI file:
+// refused at once with a message, read as missing, nothing hangs.
+TEST(IniHostileFiles, AreRefusedAtOnceAndReadAsMissing) {
+  testing::TempFolder dir;
+  const std::string fifo = dir / "fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string zero = dir / "zero.ini";
+  ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+  const std::string folder = dir / "folder.ini";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const std::string big = dir / "big.ini";
+  dir.write("big.ini", "[Set]\r\nBarcodeMode=2\r\n");
+  std::filesystem::resize_file(big, 50u * 1024 * 1024);  // sparse: costs no disk
+  const struct {
+    std::string path;
+    const char* says;
+  } cases[] = {{fifo, "pipe"}, {zero, "device"}, {folder, "folder"}, {big, "larger than 1024 KiB"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(GetPrivateProfileString("Set", "BarcodeMode", "dflt", c.path), "dflt");
+    EXPECT_EQ(GetPrivateProfileInt("Set", "BarcodeMode", -1, c.path), -1);
+    const std::string why = IniFileProblem(c.path);
+    EXPECT_NE(why.find(c.says), std::string::npos) << why;
+    EXPECT_NE(why.find(c.path), std::string::npos) << why;
+  }
+  EXPECT_EQ(IniFileProblem(dir / "missing.ini"), "");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -171,6 +173,66 @@ TEST(Bmssim, RejectsABadScenario) {
   EXPECT_NE(text.find(":2: cells: value 2: 'x' is not a number"), std::string::npos) << text;
 }
 #endif
+
+// A client killed with -9 leaves no lock behind: on a real serial device
+// the kernel drops the exclusive flag with the last close; the server keeps
+// the slave open, so it lifts the flag of a client that has gone. Checked as
+// an unprivileged user (root passes the exclusive flag anyway).
+TEST(PtyServerExclusive, AKilledClientDoesNotLockThePortForTheNextUser) {
+  PtyServer server;
+  ASSERT_TRUE(server.start());
+  const std::string slave = server.slave_path();
+  ASSERT_EQ(::chmod(slave.c_str(), 0666), 0);
+  const bool root = ::geteuid() == 0;
+  // Opens the port as the client does: flock, then TIOCEXCL; only system
+  // calls after the fork.
+  auto client = [&](int ready_fd, bool hold) -> int {
+    if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 10;
+    const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return errno == EBUSY ? 2 : 3;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return 4;
+    ::ioctl(fd, TIOCEXCL);
+    if (hold) {
+      const char c = 1;
+      if (::write(ready_fd, &c, 1) != 1) return 5;
+      for (;;) ::pause();
+    }
+    return 0;
+  };
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t first = ::fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) ::_exit(client(ready[1], true));
+  char c = 0;
+  pollfd p{ready[0], POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1) << "the first client did not open the port";
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  // While it lives, the port is its own.
+  const pid_t probe = ::fork();
+  if (probe == 0) ::_exit(client(-1, false));
+  int status = 0;
+  ASSERT_EQ(::waitpid(probe, &status, 0), probe);
+  EXPECT_EQ(WEXITSTATUS(status), 2) << "a second user is refused while the first holds the port";
+  ::kill(first, SIGKILL);
+  ASSERT_EQ(::waitpid(first, &status, 0), first);
+  // The next user gets it at once (the server looks every 100 ms).
+  const auto killed = std::chrono::steady_clock::now();
+  int result = -1;
+  while (std::chrono::steady_clock::now() - killed < std::chrono::milliseconds(1000)) {
+    const pid_t next = ::fork();
+    if (next == 0) ::_exit(client(-1, false));
+    ASSERT_EQ(::waitpid(next, &status, 0), next);
+    result = WEXITSTATUS(status);
+    if (result != 2) break;
+    ::usleep(20000);
+  }
+  EXPECT_EQ(result, 0) << "the port stayed locked after its client was killed";
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(500));
+  ::close(ready[0]);
+  ::close(ready[1]);
+  server.stop();
+}
 
 }  // namespace
 }  // namespace bms::sim

@@ -6,6 +6,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -129,6 +131,18 @@ bool PosixSerialPort::open(const std::string& path_in) {
 
   if (cancelled_.load()) return fail_cancelled();
   if (path.empty()) return fail(PortError::NotFound, "no serial port chosen: pick one in the connection dialog");
+
+  // Names that are no serial port, said for what they are (opening the
+  // console or the pty multiplexer would even succeed).
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISSOCK(st.st_mode)) return fail(PortError::NotSerial, path + " is a Unix socket, not a serial port");
+    if (S_ISDIR(st.st_mode)) return fail(PortError::NotSerial, path + " is a folder, not a serial port");
+    if (S_ISCHR(st.st_mode) && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2)
+      return fail(PortError::NotSerial, path + " is the pseudo-terminal multiplexer, not a serial port (give the /dev/pts/N path of the pseudo-terminal)");
+    if (S_ISCHR(st.st_mode) && ((major(st.st_rdev) == 5 && minor(st.st_rdev) <= 1) || (major(st.st_rdev) == 4 && minor(st.st_rdev) < 64)))
+      return fail(PortError::NotSerial, path + " is a console or terminal of this system, not a serial port");
+  }
 
   int fd;
   do {

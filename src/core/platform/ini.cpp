@@ -96,7 +96,8 @@ std::string Cut(std::string_view s) { return std::string(s.substr(0, kIniMaxValu
 // Looks the value up; false when the file, section or key is missing.
 bool Lookup(const std::string& section, const std::string& key, const std::string& path, std::string* value) {
   std::string text;
-  if (!ReadWholeFile(path, &text)) return false;
+  // A pipe, a device, a folder or a huge file is no INI file: read as missing.
+  if (!ReadInputFile(path, &text)) return false;
   const std::vector<Line> lines = SplitLines(text);
   const int header = FindSection(lines, Trim(section));
   if (header < 0) return false;
@@ -113,6 +114,12 @@ bool Lookup(const std::string& section, const std::string& key, const std::strin
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
 }  // namespace
+
+std::string IniFileProblem(const std::string& path) {
+  std::string text, why;
+  if (!FileExists(path) || ReadInputFile(path, &text, &why)) return "";
+  return why;
+}
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& default_value, const std::string& path) {
   std::string value;
@@ -195,8 +202,9 @@ bool ApplyProfileString(const std::string& section_in, const std::string& key_in
 
 bool WriteProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries, const std::string& path, std::string* why) {
   std::string text;
-  if (FileExists(path) && !ReadWholeFile(path, &text)) {
-    if (why) *why = "cannot write [" + section + "] to " + path + ": the file cannot be read";
+  std::string read_why;
+  if (FileExists(path) && !ReadInputFile(path, &text, &read_why)) {
+    if (why) *why = "cannot write [" + section + "] to " + path + ": " + read_why;
     return false;
   }
   const std::string before = text;

@@ -25,6 +25,11 @@ namespace bms {
 
 inline constexpr size_t kIniMaxValue = 511;
 
+// Why an existing file at path cannot serve as an INI file (a pipe, a
+// device, a folder, larger than 1 MiB, unreadable); "" when it can or when
+// there is no file. The lookups treat such a file as missing.
+std::string IniFileProblem(const std::string& path);
+
 std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& default_value, const std::string& path);
 
 // The value as an integer: optional blanks and sign, then decimal digits, or

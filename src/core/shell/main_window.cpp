@@ -51,7 +51,9 @@ void FormCreate(Context& ctx) {
   m.CheckBox_T1T2_Enabled.set_checked(false);
   ctx.LinkBusy = 0;
   const std::string eng_ini = ctx.app.current_dir + "ENG.ini";
-  if (FileExists(eng_ini)) {
+  if (const std::string problem = IniFileProblem(eng_ini); !problem.empty()) {
+    SetStatusPanel(ctx, 2, "  ENG.ini refused: " + problem + " ");
+  } else if (FileExists(eng_ini)) {
     const int mode = ParseInt(GetPrivateProfileString("Set", "BarcodeMode", "-1", eng_ini), -1);
     ctx.CurrentBarcodeMode = mode;
     if (mode >= 0 && mode <= 3) m.RadioGroupBarcodeSelect.select(mode);
