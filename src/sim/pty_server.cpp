@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 namespace bms::sim {
 
@@ -87,6 +86,7 @@ bool PtyServer::start(std::string* error) {
   const int fl = ::fcntl(master_, F_GETFL);
   ::fcntl(master_, F_SETFL, fl | O_NONBLOCK);
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) return failed(Errno("pipe"));
+  locks_fd_ = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
   stop_ = false;
   hangup_ = false;
   running_ = true;
@@ -112,6 +112,7 @@ void PtyServer::stop() {
   CloseFd(slave_keep_);
   CloseFd(wake_[0]);
   CloseFd(wake_[1]);
+  CloseFd(locks_fd_);
 }
 
 void PtyServer::hangup() {
@@ -131,14 +132,28 @@ int PtyServer::current_baud() const {
 namespace {
 
 // True when some process holds an advisory (flock) lock on the file with
-// this device and inode: /proc/locks lists them as MAJ:MIN:INODE.
-bool FlockHeld(dev_t dev, ino_t ino) {
-  std::ifstream locks("/proc/locks");
+// this device and inode: /proc/locks (kept open in locks_fd, read again from
+// its start each time, so the check opens no descriptor) lists them as
+// MAJ:MIN:INODE.
+bool FlockHeld(int locks_fd, dev_t dev, ino_t ino) {
+  if (locks_fd < 0) return true;  // cannot tell: leave the flag alone
+  std::string text;
+  char buf[4096];
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(locks_fd, buf, sizeof buf, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return true;
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+    at += n;
+  }
   char want[64];
-  std::snprintf(want, sizeof want, "%02x:%02x:%lu", major(dev), minor(dev), static_cast<unsigned long>(ino));
-  std::string line;
-  while (std::getline(locks, line))
+  std::snprintf(want, sizeof want, " %02x:%02x:%lu ", major(dev), minor(dev), static_cast<unsigned long>(ino));
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start) + " ";
     if (line.find("FLOCK") != std::string::npos && line.find(want) != std::string::npos) return true;
+  }
   return false;
 }
 
@@ -155,7 +170,7 @@ void PtyServer::lift_stale_exclusive() {
   if (::ioctl(slave_keep_, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
   struct stat st {};
   if (::fstat(slave_keep_, &st) != 0) return;
-  if (!FlockHeld(st.st_dev, st.st_ino)) ::ioctl(slave_keep_, TIOCNXCL);
+  if (!FlockHeld(locks_fd_, st.st_dev, st.st_ino)) ::ioctl(slave_keep_, TIOCNXCL);
 }
 
 void PtyServer::run() {

@@ -56,6 +56,7 @@ class PtyServer {
   int master_ = -1;
   int slave_keep_ = -1;  // keeps the slave open so the master never sees a hang-up
   int wake_[2] = {-1, -1};
+  int locks_fd_ = -1;  // /proc/locks, to tell a living client from a vanished one
   std::string slave_path_;
   std::thread thread_;
   std::atomic<bool> running_{false};
