@@ -10,6 +10,8 @@
 #include <QPrinter>
 #include <QThread>
 #include <QVBoxLayout>
+#include <condition_variable>
+#include <mutex>
 
 #include "app/qt/build.h"
 #include "app/report/report_page.h"
@@ -55,10 +57,28 @@ void DiagnosisWindow::hideEvent(QHideEvent* event) {
 }
 
 void DiagnosisWindow::OnGuiThread(const std::function<void()>& fn) {
-  if (QThread::currentThread() == thread())
+  if (QThread::currentThread() == thread()) {
     fn();
-  else
-    QMetaObject::invokeMethod(this, fn, Qt::BlockingQueuedConnection);
+    return;
+  }
+  // Our own hand-over, so what fn did is visible to the calling thread (and
+  // to the thread sanitizer, which does not see into Qt's blocking queue).
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  QMetaObject::invokeMethod(
+      this,
+      [&] {
+        fn();
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          done = true;
+        }
+        cv.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(mu);
+  cv.wait(lock, [&] { return done; });
 }
 
 void DiagnosisWindow::ShowReport() {

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <condition_variable>
+#include <mutex>
 
 #include "core/production_test/production_test.h"
 
@@ -64,9 +66,26 @@ template <typename F>
 auto QtOperator::OnGuiThread(F&& f) {
   using R = decltype(f());
   if (QThread::currentThread() == thread()) return f();
+  // The hand-over is guarded by our own mutex, not only by Qt's blocking
+  // queue, so the result's way back is visible to the thread sanitizer too.
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
   R result{};
   QMetaObject::invokeMethod(
-      this, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+      this,
+      [&] {
+        R r = f();
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          result = std::move(r);
+          done = true;
+        }
+        cv.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(mu);
+  cv.wait(lock, [&] { return done; });
   return result;
 }
 
