@@ -129,20 +129,30 @@ uint8_t WriteBarcodeAuto(Context& ctx) {
   return 255;
 }
 
+bool ReadBarcodeStorage(Context& ctx, int storage) {
+  switch (storage) {
+    case kBarcodeExt32:
+      return ReadBarcodeExt32(ctx);
+    case kBarcodeInt32:
+      return ReadBarcodeInt32(ctx);
+    case kBarcodeInt16:
+      return ReadBarcodeInt16(ctx);
+    default:
+      return false;
+  }
+}
+
 bool ReadBarcodeBySelection(Context& ctx, AutoProbe probe) {
   TFormMain& m = ctx.FormMain;
   bool ok = false;
   const bool auto_set = m.CheckBoxBarCodeAutoSet.checked();
   bool ext_read = false;
-  switch (m.RadioGroupBarcodeSelect.item_index()) {
+  const int item = m.RadioGroupBarcodeSelect.item_index();
+  switch (item) {
     case kBarcodeExt32:
-      ok = ReadBarcodeExt32(ctx);
-      break;
     case kBarcodeInt32:
-      ok = ReadBarcodeInt32(ctx);
-      break;
     case kBarcodeInt16:
-      ok = ReadBarcodeInt16(ctx);
+      ok = ReadBarcodeStorage(ctx, item);
       break;
     case kBarcodeAuto:
       ext_read = ReadBarcodeExt32(ctx);

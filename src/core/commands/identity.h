@@ -34,6 +34,9 @@ std::string SerialNumberToSend(std::string_view text);
 bool ReadBarcodeExt32(Context& ctx);
 bool ReadBarcodeInt32(Context& ctx);
 bool ReadBarcodeInt16(Context& ctx);
+// The read of one storage by its number (kBarcodeExt32, kBarcodeInt32,
+// kBarcodeInt16); false, with nothing sent, for any other number.
+bool ReadBarcodeStorage(Context& ctx, int storage);
 bool WriteBarcodeExt32(Context& ctx, std::string_view text);
 bool WriteBarcodeInt32(Context& ctx, std::string_view text);
 bool WriteBarcodeInt16(Context& ctx, std::string_view text);

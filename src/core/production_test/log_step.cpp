@@ -68,19 +68,7 @@ int WriteTestDataLog(Context& ctx) {
       ctx.CycleDone = 1;
     }
     if (!Flag(ctx)) break;
-    switch (ctx.CurrentBarcodeMode.load()) {
-      case 1:
-        ReadBarcodeExt32(ctx);
-        break;
-      case 2:
-        ReadBarcodeInt32(ctx);
-        break;
-      case 3:
-        ReadBarcodeInt16(ctx);
-        break;
-      default:
-        break;
-    }
+    ReadBarcodeStorage(ctx, ctx.CurrentBarcodeMode.load());  // Auto and no mode read nothing here
     if (!Flag(ctx)) break;
     if (ctx.CycleDone.load()) {
       if (!ctx.Log->append(DataLogRow(ctx))) {

@@ -84,21 +84,11 @@ void BarcodeCheck(Context& ctx) {
   EvtRun& run = *ctx.Evt;
   TFormMain& m = ctx.FormMain;
   run.TitleLine("Barcode  :  " + m.EditEVTBarcode.text() + "  Test  :  ");
-  switch (ctx.CurrentBarcodeMode.load()) {
-    case 0:
-      if (!ReadBarcodeExt32(ctx) && !ReadBarcodeInt32(ctx)) ReadBarcodeInt16(ctx);
-      break;
-    case 1:
-      ReadBarcodeExt32(ctx);
-      break;
-    case 2:
-      ReadBarcodeInt32(ctx);
-      break;
-    case 3:
-      ReadBarcodeInt16(ctx);
-      break;
-    default:
-      break;
+  const int mode = ctx.CurrentBarcodeMode.load();
+  if (mode == kBarcodeAuto) {
+    if (!ReadBarcodeExt32(ctx) && !ReadBarcodeInt32(ctx)) ReadBarcodeInt16(ctx);
+  } else {
+    ReadBarcodeStorage(ctx, mode);
   }
   const std::string read = m.EditBarCode32.text();
   run.Measured(read, m.EditEVTBarcode.text(), m.EditEVTBarcode.text());
