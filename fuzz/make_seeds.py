@@ -189,7 +189,7 @@ put("test_plan", "full-plan", [0] + list(text.encode()))
 put("test_plan", "not-a-number", [0] + list(b"[Set]\r\nTestRepeatCnt=4\r\n[Check]\r\nSOCMax=9O\r\n"))
 
 fw = read("src/core/parameters/fw_tables.cpp")
-keys = re.findall(r'\{\d, \d, \w+, "\w+", "[^"]*", \w+, "(\w+)"', fw)
+keys = re.findall(r'\{\d, \d, \w+, "\w+", "[^"]*", [^,]+, "(\w+)"', fw)
 mtd = "[FWProtectParapmterLoad]\r\n" + "".join("%s=%d\r\n" % (k, 10 + i) for i, k in enumerate(keys))
 mtd += "[FWSOCVTableLoad]\r\n" + "".join("SOV%dLoad=%d\r\n" % (n, 3000 + 12 * n) for n in range(1, 102))
 put("mtd_ini", "protection", [0] + list(mtd.encode()))
