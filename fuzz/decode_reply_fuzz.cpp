@@ -153,8 +153,7 @@ BMS_FUZZ_TARGET(decode_reply) {
     for (size_t k = 0; k < 3; ++k) {
       const HistoryRecord& r = history.record[k];
       BMS_FUZZ_CHECK(r.complete == ((r.chunks & 0x08) != 0), "a record is complete exactly when chunk 4 arrived");
-      if (r.complete && IsRecordChunk(address) && BlockOf(address) == k && length == 4)
-        BMS_FUZZ_CHECK(r.checksum_valid == RecordChecksumValid(r.bytes), "record checksum verdict");
+      if (r.complete && IsRecordChunk(address) && BlockOf(address) == k && length == 4) BMS_FUZZ_CHECK(r.checksum_valid == RecordChecksumValid(r.bytes), "record checksum verdict");
       if (fix && IsRecordChunk(address) && BlockOf(address) == k && length == 4) BMS_FUZZ_CHECK(r.checksum_valid, "a mended record fails its checksum");
     }
     BMS_FUZZ_CHECK(history.header.Barcode.size() <= 32 && history.header.CellType.size() <= 16, "header texts longer than their registers");

@@ -146,8 +146,8 @@ std::vector<std::string> FormSnapshot(Context& ctx) {
   std::vector<std::string> out;
   for (Form* f : ctx.forms()) {
     for (const Control* c : f->controls()) {
-      std::string s = f->name() + "." + c->name() + "=" + c->text() + "|" + (c->checked() ? "1" : "0") + "|" + std::to_string(c->item_index()) + "|" +
-                      std::to_string(c->progress());
+      std::string s =
+          f->name() + "." + c->name() + "=" + c->text() + "|" + (c->checked() ? "1" : "0") + "|" + std::to_string(c->item_index()) + "|" + std::to_string(c->progress());
       for (const std::string& item : c->items()) s += "|" + item;
       out.push_back(std::move(s));
     }

@@ -42,8 +42,8 @@ struct Registration {
 using FailHandler = std::function<void(const std::string& what)>;
 void SetFailHandler(FailHandler handler);
 
-#define BMS_FUZZ_CHECK(cond, what)                                                       \
-  do {                                                                                   \
+#define BMS_FUZZ_CHECK(cond, what)                                                         \
+  do {                                                                                     \
     if (!(cond)) ::bms::fuzz::Fail(__FILE__, __LINE__, std::string(#cond " : ") + (what)); \
   } while (0)
 
@@ -54,7 +54,7 @@ class Input {
   bool empty() const { return pos_ >= size_; }
   size_t remaining() const { return empty() ? 0 : size_ - pos_; }
   uint8_t u8();
-  uint16_t u16();  // high byte first
+  uint16_t u16();                       // high byte first
   std::vector<uint8_t> take(size_t n);  // at most n bytes
   std::vector<uint8_t> rest();
   std::string text(size_t n);  // at most n bytes as a string
@@ -156,8 +156,8 @@ std::vector<std::string> CsvFields(std::string_view line);
 #define BMS_FUZZ_ENTRY_POINT(body)
 #endif
 
-#define BMS_FUZZ_TARGET(name)                                                   \
-  static int name##_fuzz_body(const uint8_t* data, size_t size);                \
+#define BMS_FUZZ_TARGET(name)                                                          \
+  static int name##_fuzz_body(const uint8_t* data, size_t size);                       \
   static const ::bms::fuzz::Registration name##_registration(#name, name##_fuzz_body); \
-  BMS_FUZZ_ENTRY_POINT(name##_fuzz_body)                                        \
+  BMS_FUZZ_ENTRY_POINT(name##_fuzz_body)                                               \
   static int name##_fuzz_body(const uint8_t* data, size_t size)

@@ -59,8 +59,11 @@ TEST_F(FuzzCorpus, EveryTargetKeepsItsInvariantsOverItsCorpus) {
 TEST_F(FuzzCorpus, EveryCorpusFolderBelongsToATarget) {
   std::set<std::string> names;
   for (const TargetEntry& t : FuzzTargets()) EXPECT_TRUE(names.insert(t.name).second) << "two targets named " << t.name;
-  for (const auto& e : fs::directory_iterator(BMS_FUZZ_CORPUS_DIR))
-    if (e.is_directory()) EXPECT_TRUE(names.count(e.path().filename().string())) << "corpus without a target: " << e.path();
+  for (const auto& e : fs::directory_iterator(BMS_FUZZ_CORPUS_DIR)) {
+    if (e.is_directory()) {
+      EXPECT_TRUE(names.count(e.path().filename().string())) << "corpus without a target: " << e.path();
+    }
+  }
 }
 
 // The empty input and a run of 0xFF bytes are the edges every target must
