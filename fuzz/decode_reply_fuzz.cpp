@@ -18,6 +18,14 @@ using namespace bms::fuzz;
 
 namespace {
 
+// Bytes 30-31 hold the 16-bit sum of bytes 0-29, high byte first; written
+// out here so the model does not lean on the code under test.
+bool SumHolds(const std::array<uint8_t, 32>& b) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < 30; ++i) sum += b[i];
+  return b[30] == ((sum >> 8) & 0xFF) && b[31] == (sum & 0xFF);
+}
+
 uint16_t U16(const uint8_t* d, int i) { return static_cast<uint16_t>(d[i] << 8 | d[i + 1]); }
 
 bool KnownRegister(uint16_t a) {
@@ -153,7 +161,7 @@ BMS_FUZZ_TARGET(decode_reply) {
     for (size_t k = 0; k < 3; ++k) {
       const HistoryRecord& r = history.record[k];
       BMS_FUZZ_CHECK(r.complete == ((r.chunks & 0x08) != 0), "a record is complete exactly when chunk 4 arrived");
-      if (r.complete && IsRecordChunk(address) && BlockOf(address) == k && length == 4) BMS_FUZZ_CHECK(r.checksum_valid == RecordChecksumValid(r.bytes), "record checksum verdict");
+      if (r.complete && IsRecordChunk(address) && BlockOf(address) == k && length == 4) BMS_FUZZ_CHECK(r.checksum_valid == SumHolds(r.bytes), "record checksum verdict");
       if (fix && IsRecordChunk(address) && BlockOf(address) == k && length == 4) BMS_FUZZ_CHECK(r.checksum_valid, "a mended record fails its checksum");
     }
     BMS_FUZZ_CHECK(history.header.Barcode.size() <= 32 && history.header.CellType.size() <= 16, "header texts longer than their registers");

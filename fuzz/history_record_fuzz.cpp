@@ -14,6 +14,14 @@ using namespace bms::fuzz;
 
 namespace {
 
+// Bytes 30-31 hold the 16-bit sum of bytes 0-29, high byte first; written
+// out here so the model does not lean on the code under test.
+bool SumHolds(const std::array<uint8_t, 32>& b) {
+  unsigned sum = 0;
+  for (size_t i = 0; i < 30; ++i) sum += b[i];
+  return b[30] == ((sum >> 8) & 0xFF) && b[31] == (sum & 0xFF);
+}
+
 constexpr uint16_t kChunkAddress[3] = {0x6501, 0x6601, 0x6603};
 constexpr uint16_t kCountAddress[3] = {0x6500, 0x6600, 0x6602};
 
@@ -57,7 +65,7 @@ BMS_FUZZ_TARGET(history_record) {
   const bool chunk1_last = order & 0x10;  // chunk 1 clears the buffer, so in reverse it comes last
   if (all && !chunk1_last) {
     BMS_FUZZ_CHECK(r.bytes == bytes && r.complete, "the four chunks do not make the record");
-    BMS_FUZZ_CHECK(r.checksum_valid == RecordChecksumValid(bytes), "checksum verdict");
+    BMS_FUZZ_CHECK(r.checksum_valid == SumHolds(bytes), "checksum verdict");
     if (fix) BMS_FUZZ_CHECK(r.checksum_valid, "a mended record fails its checksum");
   }
   BMS_FUZZ_CHECK(r.complete == ((r.chunks & 0x08) != 0), "complete exactly when chunk 4 arrived");

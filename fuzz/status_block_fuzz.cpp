@@ -21,6 +21,14 @@ uint32_t Be32(const std::vector<uint8_t>& b, size_t i) {
   return static_cast<uint32_t>(b[i]) << 24 | static_cast<uint32_t>(b[i + 1]) << 16 | static_cast<uint32_t>(b[i + 2]) << 8 | b[i + 3];
 }
 
+// The 8-bit sum of bytes 1..94, written out here so the model does not lean
+// on the code under test.
+uint8_t Sum94(const std::vector<uint8_t>& b) {
+  unsigned sum = 0;
+  for (size_t i = 1; i <= 94; ++i) sum += b[i];
+  return static_cast<uint8_t>(sum);
+}
+
 bool IsAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
@@ -58,7 +66,7 @@ BMS_FUZZ_TARGET(status_block) {
   }
 
   const bool accepted = ReadStatusBlock(b.ctx);
-  const bool model = ok && first[0] == kStatusBlockStart && StatusBlockSum(first.data()) == first[95];
+  const bool model = ok && first[0] == kStatusBlockStart && Sum94(first) == first[95];
   BMS_FUZZ_CHECK(accepted == model, "status block verdict differs from its framing checks");
   if (!accepted) {
     BMS_FUZZ_CHECK(FormSnapshot(b.ctx) == before, "a rejected status block changed the display");
