@@ -77,12 +77,9 @@ std::deque<Burst> ReadBursts(Input& in, const std::function<void(std::vector<uin
   while (!in.empty()) {
     const uint8_t n = in.u8();
     Burst b;
-    if (n == 0xFF) {
-      b.fail = true;
-    } else {
-      b.bytes = in.take(n);
-      if (fixup) fixup(b.bytes);
-    }
+    b.fail = n == 0xFF;
+    b.bytes = in.take(b.fail ? in.u8() : n);
+    if (fixup) fixup(b.bytes);
     bursts.push_back(std::move(b));
   }
   return bursts;
@@ -100,7 +97,7 @@ bool FuzzPort::read(uint8_t* buf, size_t n, size_t* got) {
   if (k > 0) std::memcpy(buf, b.bytes.data(), k);
   *got = k;
   b.bytes.erase(b.bytes.begin(), b.bytes.begin() + static_cast<std::ptrdiff_t>(k));
-  if (b.fail) {
+  if (b.fail && b.bytes.empty()) {  // the device went before the count was reached
     error_ = PortError::Gone;
     open_ = false;
     wire_->bursts.clear();
@@ -135,6 +132,7 @@ Bench::Bench()
             return std::make_unique<FuzzPort>(w);
           },
           /*inline_workers=*/true) {
+  ctx.ui_sink = &changes;
   ctx.PortName.set(kFuzzPortName);
   ctx.FormConfig.ComboBoxBaudRate.set_item_index(1);
   ctx.app.current_dir = ScratchDir() + "/";
@@ -142,16 +140,31 @@ Bench::Bench()
   ctx.app.data_folder = ScratchDir() + "/";
 }
 
-std::vector<std::string> FormSnapshot(Context& ctx) {
+void ChangeLog::post(UiEvent ev) {
+  std::lock_guard<std::mutex> guard(mu_);
+  events_.push_back(std::move(ev));
+}
+
+size_t ChangeLog::mark() const {
+  std::lock_guard<std::mutex> guard(mu_);
+  return events_.size();
+}
+
+std::vector<std::string> ChangeLog::since(size_t mark) const {
+  static const char* const kProps[] = {"text", "enabled", "visible", "checked", "item", "items", "color", "font color", "progress", "min", "max", "font size"};
+  std::lock_guard<std::mutex> guard(mu_);
   std::vector<std::string> out;
-  for (Form* f : ctx.forms()) {
-    for (const Control* c : f->controls()) {
-      std::string s =
-          f->name() + "." + c->name() + "=" + c->text() + "|" + (c->checked() ? "1" : "0") + "|" + std::to_string(c->item_index()) + "|" + std::to_string(c->progress());
-      for (const std::string& item : c->items()) s += "|" + item;
-      out.push_back(std::move(s));
-    }
+  for (size_t i = mark; i < events_.size(); ++i) {
+    const UiEvent& ev = events_[i];
+    if (ev.prop == Prop::Color || ev.prop == Prop::FontColor) continue;
+    out.push_back(ev.control->form().name() + "." + ev.control->name() + ":" + kProps[static_cast<size_t>(ev.prop)]);
   }
+  return out;
+}
+
+std::string Joined(const std::vector<std::string>& changes) {
+  std::string out;
+  for (const std::string& c : changes) out += (out.empty() ? "" : ", ") + c;
   return out;
 }
 
@@ -161,8 +174,11 @@ namespace {
 
 struct ScratchFolder {
   ScratchFolder() {
+    // Memory-backed when there is one: the atomic writes sync every file.
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/bms-fuzz-XXXXXX";
+    std::error_code ec;
+    const std::string base = tmp && *tmp ? tmp : std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp";
+    std::string pattern = base + "/bms-fuzz-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr) {

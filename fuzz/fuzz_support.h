@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,7 +76,8 @@ struct Burst {
 };
 
 // Splits the rest of the input into bursts: a length byte L, then L bytes
-// (the last burst takes what is left). L = 0xFF is a failed read. With
+// (the last burst takes what is left). L = 0xFF is a failed read: a count
+// byte M and M bytes that arrive before the failure. With
 // `fixup`, each burst passes through it before it is queued.
 std::deque<Burst> ReadBursts(Input& in, const std::function<void(std::vector<uint8_t>&)>& fixup = {});
 
@@ -123,19 +125,32 @@ class FuzzPort final : public SerialPort {
 
 inline constexpr const char* kFuzzPortName = "fuzz";
 
+// Every change of every control, as the front end would see it.
+class ChangeLog final : public UiEventSink {
+ public:
+  void post(UiEvent ev) override;  // called with the form's lock held
+  size_t mark() const;
+  // The changes since mark as "Form.Control:property", colours aside (the
+  // lamps blink on every read).
+  std::vector<std::string> since(size_t mark) const;
+
+ private:
+  mutable std::mutex mu_;
+  std::vector<UiEvent> events_;
+};
+
 // A virtual clock, a Context with inline workers whose port factory opens
-// FuzzPorts on `wire`, and the port name set.
+// FuzzPorts on `wire`, the port name set, and the change log installed.
 struct Bench {
   Bench();
   VirtualClock clock;
   std::shared_ptr<FuzzWire> wire = std::make_shared<FuzzWire>();
+  ChangeLog changes;
   Context ctx;
 };
 
-// Everything an operator sees of the forms that a decoder may change: the
-// texts, check marks, item indexes, items and progress of every control
-// (colours aside: the lamps blink on every read).
-std::vector<std::string> FormSnapshot(Context& ctx);
+// The changes since `mark`, joined for a message.
+std::string Joined(const std::vector<std::string>& changes);
 
 // A folder of this process for scratch files, removed at exit.
 const std::string& ScratchDir();

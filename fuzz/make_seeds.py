@@ -78,7 +78,8 @@ put("link_reply", "three-frames", [0, 0, 0, 0, 0] + burst(good + good[:13]))
 bad = list(good)
 bad[24] ^= 0x01
 put("link_reply", "second-checksum-bad", [0x81, 0, 0, 0, 0] + burst(bad))
-put("link_reply", "split-and-drain", [4, 0, 0, 0, 0] + burst(good[:13]) + burst(good[13:]) + [0xFF])
+put("link_reply", "split-and-drain", [4, 0, 0, 0, 0] + burst(good[:13]) + burst(good[13:]) + [0xFF, 0])
+put("link_reply", "unplugged-after-reply", [1, 0, 0, 0, 0, 0xFF] + burst(good))
 
 # ---- status_block: the virtual pack's block ----
 def status_block():
@@ -225,4 +226,5 @@ g7 = list(g)
 g7[3] = 0x04
 g7[17] = crc8(g7[2:17])
 put("gateway_reply", "value-byte7", [0, 0x60, 0x15] + burst(g7))
-put("gateway_reply", "short", [0x80, 0x60, 0x15] + burst(g[:10]) + [0xFF])
+put("gateway_reply", "short", [0x80, 0x60, 0x15] + burst(g[:10]) + [0xFF, 0])
+put("gateway_reply", "unplugged-after-reply", [0x80, 0x60, 0x15, 0xFF] + burst(g))
