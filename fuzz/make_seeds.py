@@ -187,6 +187,7 @@ for sec, key, conv, default in re.findall(r'\{"(Set|Check|PRODIGIT_Instrument)",
     value = {"kReal": "2.5", "kTrunc": "1.9", "kIntReal": "12", "kText": "PACK", "kSwitch": "1"}.get(conv, "10")
     text += "%s=%s\r\n" % (key.strip(), value)
 put("test_plan", "full-plan", [0] + list(text.encode()))
+put("test_plan", "reals", [0] + list(b"[Set]\r\nfBtyDsgLOADCurrent=2.5e3\r\nT1T2_DsgCurrentInDeepSeep_Test=-1.5E0\r\n"))
 put("test_plan", "not-a-number", [0] + list(b"[Set]\r\nTestRepeatCnt=4\r\n[Check]\r\nSOCMax=9O\r\n"))
 
 fw = read("src/core/parameters/fw_tables.cpp")

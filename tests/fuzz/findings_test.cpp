@@ -7,6 +7,7 @@
 
 #include "core/link/gateway.h"
 #include "core/platform/ini.h"
+#include "core/production_test/test_plan.h"
 #include "fuzz_support.h"
 
 namespace bms::fuzz {
@@ -54,6 +55,26 @@ TEST(FuzzFindings, AGatewayReadThatFailsAfterTheReplyGivesNoValue) {
     EXPECT_EQ(ReadGatewayReply(port, 0x60, 0x15, &value, &check), !fails);
     EXPECT_EQ(check, fails ? GatewayReply::Short : GatewayReply::Valid);
     EXPECT_EQ(value, fails ? 0x00 : 0x3C);
+  }
+}
+
+// A real of the plan is stored as a 32-bit float: a value beyond its range
+// is refused as a conversion error, not loaded as infinity.
+TEST(FuzzFindings, APlanRealBeyondTheFloatRangeIsRefused) {
+  struct Case {
+    const char* text;
+    bool ok;
+  } cases[] = {{"3.4e38", true}, {"-3.4e38", true}, {"1e39", false}, {"-1e39", false}, {"1e300", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Bench b;
+    const PlanLoadResult r = LoadTestPlan(b.ctx, WriteScratch("plan.ini", std::string("[Set]\r\nfBtyDsgLOADCurrent=") + c.text + "\r\n"));
+    EXPECT_EQ(r.ok, c.ok) << r.error;
+    if (c.ok) {
+      EXPECT_FLOAT_EQ(b.ctx.EVT_TEST.get().fBtyDsgLOADCurrent, std::stof(c.text));
+    } else {
+      EXPECT_NE(r.error.find("\"fBtyDsgLOADCurrent\""), std::string::npos) << r.error;
+    }
   }
 }
 
