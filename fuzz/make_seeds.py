@@ -133,6 +133,11 @@ regs += rec(0x200B, 0, [1, 0, 0, 0, 0, 0, 0, 0])
 for page in range(1, 7):
     regs += rec(0x3300, page, [0x41, 0xF6, 0x0E, 0x74, 0x00, 0x0F, 0xA0, 0x05])
 put("decode_reply", "register-map", [0x00, 14] + regs)
+# One reply per seed as well: short inputs keep the mutations on the bytes
+# of one register.
+for i in range(0, len(regs), 12):
+    address, length = struct.unpack(">HH", bytes(regs[i:i + 4]))
+    put("decode_reply", "reg-%04x-%d" % (address, length), [0x00, 14] + regs[i:i + 12])
 record = [26, 12, 9, 10, 20, 30] + list(struct.pack(">iI", -2500, 52000)) + [80, 25] + list(struct.pack(">HH", 12, 123)) + [0x81] + [0] * 9
 s = sum(record[:30])
 record[30:32] = [s >> 8, s & 0xFF]
