@@ -133,6 +133,7 @@ bool ReadGatewayReply(SerialPort& port, uint8_t address, uint8_t reg, uint8_t* v
   GatewayReply r = CheckGatewayReply(buf, got, address, reg, value);
   if (!read_ok && r == GatewayReply::Valid) r = GatewayReply::Short;
   if (!read_ok && got == 0) r = GatewayReply::NoReply;
+  if (r != GatewayReply::Valid) *value = 0;  // a read that failed after the 19 bytes gives no value
   if (check) *check = r;
   return r == GatewayReply::Valid;
 }

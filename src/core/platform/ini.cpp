@@ -152,6 +152,11 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 
 namespace {
 
+// The line end that closes the last line of a text without its line feed.
+// A last line ending in a bare CR reads as ended there, so only the LF is
+// added: adding a whole line end would make that CR part of its value.
+std::string LineEndAfter(const std::string& text, const std::string& eol) { return !text.empty() && text.back() == '\r' ? "\n" : eol; }
+
 // Puts key=value into section of the file text `text` (private-profile
 // rules of the header); false with *why when a name or the value cannot be
 // stored.
@@ -182,15 +187,15 @@ bool ApplyProfileString(const std::string& section_in, const std::string& key_in
       out = text.substr(0, l.value_begin) + value + text.substr(l.end);
     } else {
       const Line& l = lines[static_cast<size_t>(last)];
-      if (l.next > l.end)  // the line has its line end
+      if (l.next > l.begin && text[l.next - 1] == '\n')  // the line has its line feed (a bare CR ends only the last line)
         out = text.substr(0, l.next) + entry + eol + text.substr(l.next);
       else
-        out = text + eol + entry;
+        out = text + LineEndAfter(text, eol) + entry;
     }
   } else {
     out = text;
     if (!out.empty()) {
-      if (out.back() != '\n') out += eol;
+      if (out.back() != '\n') out += LineEndAfter(out, eol);
       const bool last_blank = lines.empty() || Trim(std::string_view(text).substr(lines.back().begin, lines.back().end - lines.back().begin)).empty();
       if (!last_blank) out += eol;
     }

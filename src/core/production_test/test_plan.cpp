@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string_view>
 
 #include "core/platform/files.h"
@@ -193,6 +194,8 @@ bool Convert(const PlanKey& k, const std::string& text, Converted* v, std::varia
     }
     case PlanConversion::Real:
       if (!ParseReal(text, &v->r)) return false;
+      // Stored as a 32-bit float: a value beyond its range is no number it can hold.
+      if (std::fabs(v->r) > std::numeric_limits<float>::max()) return false;
       v->r = static_cast<double>(static_cast<float>(v->r));
       *shown = v->r;
       return true;
