@@ -18,6 +18,8 @@
 #include <thread>
 
 #include "core/context.h"
+#include "core/history/eeprom_window.h"
+#include "core/link/frame.h"
 #include "core/monitor/data_log.h"
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
@@ -75,6 +77,25 @@ constexpr int64_t kWatchdogMs = 90000;
 // How long the operator takes to plug the adapter in again.
 constexpr int64_t kReplugMs = 3000;
 constexpr int kRecoveryCycles = 2;
+// The LEAD block the history reads go through.
+constexpr uint16_t kLeadRecordRegister = 0x6601;
+constexpr size_t kLeadRecords = 40;
+
+std::vector<HistoryEntry> LeadRecords() {
+  std::vector<HistoryEntry> out;
+  for (size_t i = 0; i < kLeadRecords; ++i) {
+    HistoryEntry e;
+    e.day = 1 + static_cast<int>(i % 28);
+    e.hour = static_cast<int>(i % 24);
+    e.minute = static_cast<int>((i * 7) % 60);
+    e.current_ma = -static_cast<int32_t>(100 + i * 37);
+    e.voltage_mv = static_cast<uint32_t>(46000 + i * 13);
+    e.soc = static_cast<uint8_t>(i % 100);
+    e.cycle_count = static_cast<uint16_t>(i);
+    out.push_back(e);
+  }
+  return out;
+}
 
 // The values the pack reports in cycle k: every field of the log moves.
 void CycleValues(Scenario& s, uint64_t k) {
@@ -174,6 +195,8 @@ class Soak {
   bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
 
   void OnCycle(bool completed);
+  Fault Rule(SoakFault kind, FaultMatch match, size_t size);
+  void HistoryRead();
   size_t CheckNewRows();
   void CheckRow(const std::string& row);
   void ArmFault();
@@ -195,6 +218,8 @@ class Soak {
   bool finished_ = false;
   int64_t end_ms_ = 0;
   int64_t next_hour_ms_ = kHourMs;
+  int64_t next_history_ms_ = kHourMs / 2;
+  bool history_due_ = false;
   int64_t last_cycle_ms_ = 0;
   std::string log_path_;
   uint64_t log_offset_ = 0;
@@ -214,6 +239,13 @@ void Soak::OnCycle(bool completed) {
   if (fault_) FaultCycleEnded(completed);
   if (!fault_ && !finished_ && Chance(opts_.rate)) ArmFault();
   if (clock_.now_ms() >= next_hour_ms_) Sample();
+  if (clock_.now_ms() >= next_history_ms_ && !fault_ && !finished_) {
+    // A history read in turn: the operator stops polling and reads the LEAD block.
+    next_history_ms_ += kHourMs;
+    history_due_ = true;
+    ctx_.RunFlag = 0;
+    return;
+  }
   if (clock_.now_ms() >= end_ms_ && !fault_) {
     finished_ = true;
     ctx_.RunFlag = 0;
@@ -235,6 +267,8 @@ void Soak::FaultCycleEnded(bool completed) {
   if (completed) {
     ++report_.recoveries;
     report_.worst_recovery_cycles = std::max(report_.worst_recovery_cycles, f.cycles_after);
+    int& worst = report_.worst_recovery_by_kind[static_cast<size_t>(f.kind)];
+    worst = std::max(worst, f.cycles_after);
     fault_.reset();
   } else if (f.cycles_after >= kRecoveryCycles) {
     Violation(std::string("no complete cycle within ") + std::to_string(kRecoveryCycles) + " cycles after a fault (" + SoakFaultName(f.kind) + ") ended");
@@ -278,19 +312,27 @@ void Soak::ArmFault() {
       {FaultMatch::Register(0x0005, 0), 26}, {FaultMatch::Register(0x6207, Below(4) + 1), 26},
   };
   const Target& t = targets[Below(std::size(targets))];
-  Fault rule = Fault::Make(t.match, FaultAction::Silence, FaultTrigger::Nth(1));
-  switch (f.kind) {
+  f.rule = pack_.faults().add(Rule(f.kind, t.match, t.size));
+  fault_in_cycle_ = true;
+  fault_ = f;
+}
+
+// The rule of a one-answer fault of `kind` on the requests `match` selects,
+// whose answer is `size` bytes long; it fires once, on the next of them.
+Fault Soak::Rule(SoakFault kind, FaultMatch match, size_t size) {
+  Fault rule = Fault::Make(match, FaultAction::Silence, FaultTrigger::Nth(1));
+  switch (kind) {
     case SoakFault::Drop:
       break;
     case SoakFault::BitFlip:
       rule.action = FaultAction::BitFlip;
-      rule.at_byte = Below(t.size);
+      rule.at_byte = Below(size);
       rule.value = static_cast<uint8_t>(Below(8));
       break;
     case SoakFault::Inserted:
       rule.action = FaultAction::Noise;
       rule.count = 1;
-      rule.at_byte = Below(t.size + 1);
+      rule.at_byte = Below(size + 1);
       rule.seed = static_cast<uint32_t>(Below(0xFFFFFFFFu) + 1);
       break;
     case SoakFault::Duplicate:
@@ -307,14 +349,51 @@ void Soak::ArmFault() {
     case SoakFault::Gap:
       rule.action = FaultAction::Gap;
       rule.ms = 50 + static_cast<int64_t>(Below(3000));
-      rule.at_byte = 1 + Below(t.size - 1);
+      rule.at_byte = 1 + Below(size - 1);
       break;
     default:
       break;
   }
-  f.rule = pack_.faults().add(rule);
-  fault_in_cycle_ = true;
-  fault_ = f;
+  return rule;
+}
+
+// Reads the LEAD block with one to three faults on its record chunks. A
+// record whose checksum holds must be the pack's record, byte for byte;
+// each fault spoils at most the two chunks it touches.
+void Soak::HistoryRead() {
+  ++report_.history_reads;
+  const int faults = 1 + static_cast<int>(Below(3));
+  std::vector<int> rules;
+  for (int i = 0; i < faults; ++i) {
+    const auto kind = static_cast<SoakFault>(Below(static_cast<uint64_t>(SoakFault::Silence)));
+    ++report_.history_faults[static_cast<size_t>(kind)];
+    FaultMatch m = FaultMatch::Register(kLeadRecordRegister, static_cast<uint16_t>(1 + Below(4)));
+    m.param = static_cast<uint32_t>(1 + Below(kLeadRecords));
+    rules.push_back(pack_.faults().add(Rule(kind, m, 2 * kFrameSize)));
+  }
+  RecordBlockReadWork(ctx_, HistoryBlock::Lead);
+  ctx_.RunFlag = 0;
+  for (int id : rules) pack_.faults().remove(id);
+  last_cycle_ms_ = clock_.now_ms();
+
+  const std::vector<std::array<uint8_t, 32>> got = ctx_.History.with([](HistoryState& h) { return h.block_records[static_cast<size_t>(HistoryBlock::Lead)]; });
+  const std::vector<HistoryEntry> sent = LeadRecords();
+  if (got.size() != sent.size()) {
+    Violation("history read: " + std::to_string(got.size()) + " records of " + std::to_string(sent.size()));
+    return;
+  }
+  int spoiled = 0;
+  for (size_t i = 0; i < got.size(); ++i) {
+    ++report_.history_records;
+    const auto& r = got[i];
+    if (HistoryChecksum(r.data()) != (r[30] << 8 | r[31])) {
+      ++spoiled;
+      continue;
+    }
+    if (r != sent[i].Bytes()) Violation("history record " + std::to_string(i + 1) + " holds bytes the pack did not send");
+  }
+  report_.history_spoiled += static_cast<uint64_t>(spoiled);
+  if (spoiled > 2 * faults) Violation("history read: " + std::to_string(spoiled) + " records spoiled by " + std::to_string(faults) + " faults");
 }
 
 // Reads what the log gained since the last look and checks each new row.
@@ -452,7 +531,10 @@ SoakReport Soak::run() {
     remove_folder = true;
   }
   end_ms_ = static_cast<int64_t>(opts_.hours * static_cast<double>(kHourMs));
-  pack_.update([](Scenario& s) { CycleValues(s, 0); });
+  pack_.update([](Scenario& s) {
+    CycleValues(s, 0);
+    s.lead_records = LeadRecords();
+  });
 
   report_.start = SampleResources();
   // A hang in real time: the virtual clock stands still while the run is on.
@@ -491,6 +573,11 @@ SoakReport Soak::run() {
     ctx_.FormMain.SpdBtnRUN.click();  // inline worker: returns when the run has ended
     CheckNewRows();
     if (finished_) break;
+    if (history_due_) {
+      history_due_ = false;
+      HistoryRead();
+      continue;
+    }
     if (!unplugged_) {
       Violation("the run ended by itself: " + ctx_.FormMain.StatusBarView.item(2));
       break;
@@ -539,7 +626,12 @@ std::string SoakReport::text() const {
   o << "  faults injected: " << total;
   for (size_t i = 0; i < kSoakFaultKinds; ++i) o << (i ? ", " : " (") << SoakFaultName(static_cast<SoakFault>(i)) << " " << injected[i];
   o << ")\n";
-  o << "  recoveries: " << recoveries << ", worst " << worst_recovery_cycles << (worst_recovery_cycles == 1 ? " cycle" : " cycles") << "\n";
+  uint64_t hist = 0;
+  for (uint64_t n : history_faults) hist += n;
+  o << "  history reads: " << history_reads << ", " << history_records << " records, " << hist << " faults on them, " << history_spoiled << " records with a broken checksum\n";
+  o << "  recoveries: " << recoveries << ", worst " << worst_recovery_cycles << (worst_recovery_cycles == 1 ? " cycle" : " cycles");
+  for (size_t i = 0; i < kSoakFaultKinds; ++i) o << (i ? ", " : " (") << SoakFaultName(static_cast<SoakFault>(i)) << " " << worst_recovery_by_kind[i];
+  o << ")\n";
   std::snprintf(line, sizeof line, "  descriptors %d -> %d, threads %d -> %d, RSS %lld KiB (hour 1: %lld KiB) -> %lld KiB\n", start.fds, end.fds, start.threads, end.threads,
                 static_cast<long long>(start.rss_kib), static_cast<long long>(first_hour.rss_kib), static_cast<long long>(end.rss_kib));
   o << line;

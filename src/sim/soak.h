@@ -1,7 +1,7 @@
 #pragma once
-// The seeded fault soak: the polling loop with its data log against the
-// virtual pack in virtual time, for hours of that time, with a seeded mix of
-// line faults. The pack's values move every cycle; every row of the log is
+// The seeded fault soak: the polling loop with its data log, and a history
+// read in turn every hour, against the virtual pack in virtual time, for
+// hours of that time, with a seeded mix of line faults. The pack's values move every cycle; every row of the log is
 // compared cell by cell with what the pack sent in that cycle. Toolkit-free.
 #include <array>
 #include <cstdint>
@@ -50,8 +50,13 @@ struct SoakReport {
   uint64_t rows = 0;
   uint64_t runs = 0;  // RUN presses (1 + one per unplug)
   std::array<uint64_t, kSoakFaultKinds> injected{};
+  uint64_t history_reads = 0;  // LEAD block reads in turn with the polling
+  uint64_t history_records = 0;
+  std::array<uint64_t, kSoakFaultKinds> history_faults{};
+  uint64_t history_spoiled = 0;  // records read with a broken checksum
   uint64_t recoveries = 0;
   int worst_recovery_cycles = 0;
+  std::array<int, kSoakFaultKinds> worst_recovery_by_kind{};
   ResourceSample start, first_hour, end;
   std::vector<ResourceSample> hourly;
   double real_seconds = 0;
