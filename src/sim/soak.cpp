@@ -203,7 +203,6 @@ class Soak {
   void FaultCycleEnded(bool completed);
   void Watchdog();
   void Sample();
-  void Finish();
 
   SoakOptions opts_;
   std::mt19937_64 rng_;
