@@ -262,6 +262,13 @@ bool ParseAction(std::string_view text, Fault& f, std::string& error) {
     if (!need(0xFF)) return false;
     f.action = FaultAction::WrongSlave;
     f.value = static_cast<uint8_t>(v);
+  } else if (name == "flip") {
+    if (!need(100000)) return false;
+    f.action = FaultAction::BitFlip;  // bit 0 of byte N
+    f.at_byte = static_cast<size_t>(v);
+    f.value = 0;
+  } else if (name == "duplicate") {
+    f.action = FaultAction::Duplicate;
   } else {
     error = "unknown action '" + std::string(name) + "'";
     return false;

@@ -84,6 +84,8 @@ enum class FaultAction {
   StatusByte,   // the header's status byte is `value` (checksum kept valid)
   WrongEcho,    // the header echoes `echo_address` (checksum kept valid)
   WrongSlave,   // a Modbus answer carries slave address `value` (CRC kept valid)
+  BitFlip,      // bit `value` (0..7) of byte `at_byte` of the answer is inverted (checksum not mended)
+  Duplicate,    // the whole answer is sent twice, back to back
 };
 
 struct Fault {
@@ -144,7 +146,7 @@ class FaultSet {
 // TRIGGER always | nth=N | from=N | until=N | first=K
 // ACTION  silence | bad-checksum[=FRAME] | drop=N | add=N | extra-frame |
 //         gap=MS[,at=I] | noise=N[,at=I][,seed=S] | delay=MS | status=B | echo=ADDR |
-//         slave=N
+//         slave=N | flip=I | duplicate
 // FRAME of bad-checksum is 1 (first) or 2 (second). On success either `out`
 // holds the rule or *global_silence is set true.
 bool ParseFaultText(std::string_view text, Fault& out, bool* global_silence, std::string& error);

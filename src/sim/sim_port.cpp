@@ -201,7 +201,7 @@ void SimPort::deliver_tx(int64_t until_us) {
       const size_t count = left - w.delivered;
       w.delivered = left;
       if (log_) log_->record(start, Direction::HostToPack, data, count, w.spacing_us);
-      const std::vector<Burst> bursts = pack_.receive(data, count, start, line_.baud);
+      const std::vector<Burst> bursts = pack_.paced(pack_.receive(data, count, start, line_.baud));
       const auto unplug_ms = pack_.unplug_time();
       for (const Burst& b : bursts) {
         const int64_t first = start + b.offset_us;

@@ -330,6 +330,14 @@ void VirtualPack::answer(const RequestInfo& info, const std::function<std::optio
       r[r.size() - 2] ^= 0xFF;  // the acknowledgement has no checksum: spoil its last character
     }
   }
+  // Bit errors and answers repeated on the line.
+  for (const Fault& f : faults) {
+    if (f.action == FaultAction::BitFlip && f.at_byte < r.size()) r[f.at_byte] ^= static_cast<uint8_t>(1u << (f.value & 7u));
+    if (f.action == FaultAction::Duplicate && !r.empty()) {
+      const std::vector<uint8_t> once = r;
+      r.insert(r.end(), once.begin(), once.end());
+    }
+  }
   // Then the length.
   for (const Fault& f : faults) {
     switch (f.action) {
@@ -846,6 +854,41 @@ bool VirtualPack::claim() {
 void VirtualPack::release() {
   std::lock_guard<std::mutex> lock(mu_);
   claimed_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Pacing.
+
+void VirtualPack::set_reply_gaps(std::vector<std::pair<size_t, int64_t>> gaps) {
+  std::sort(gaps.begin(), gaps.end());
+  std::lock_guard<std::mutex> lock(mu_);
+  reply_gaps_ = std::move(gaps);
+}
+
+std::vector<Burst> VirtualPack::paced(std::vector<Burst> bursts) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (reply_gaps_.empty()) return bursts;
+  std::vector<Burst> out;
+  for (Burst& b : bursts) {
+    size_t from = 0;
+    int64_t pause = 0;
+    auto piece = [&](size_t to) {
+      if (to <= from) return;
+      Burst p;
+      p.offset_us = b.offset_us + WireOffsetUs(from, b.spacing_us) + pause;
+      p.bytes.assign(b.bytes.begin() + static_cast<std::ptrdiff_t>(from), b.bytes.begin() + static_cast<std::ptrdiff_t>(to));
+      p.spacing_us = b.spacing_us;
+      out.push_back(std::move(p));
+      from = to;
+    };
+    for (const auto& [at, gap_us] : reply_gaps_) {
+      if (at == 0 || at >= b.bytes.size()) continue;
+      piece(at);
+      pause += gap_us;
+    }
+    piece(b.bytes.size());
+  }
+  return out;
 }
 
 }  // namespace bms::sim

@@ -117,6 +117,13 @@ class VirtualPack {
   bool claim();
   void release();
 
+  // ---- pacing of the answers (split delivery) ----
+  // Every answer pauses gap_us beyond its byte times before byte `at`, for
+  // each (at, gap_us) given; empty: answers go out whole. For exchanges one
+  // at a time: the pauses do not hold back a later answer.
+  void set_reply_gaps(std::vector<std::pair<size_t, int64_t>> gaps);
+  std::vector<Burst> paced(std::vector<Burst> bursts) const;
+
  private:
   struct Pending {
     uint16_t address = 0, length = 0;
@@ -158,6 +165,7 @@ class VirtualPack {
   bool claimed_ = false;
   std::function<void(Scenario&, int64_t)> live_model_;
   ModbusSlave modbus_;
+  std::vector<std::pair<size_t, int64_t>> reply_gaps_;
 };
 
 }  // namespace bms::sim
