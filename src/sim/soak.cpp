@@ -17,10 +17,14 @@
 #include <sstream>
 #include <thread>
 
+#include "core/commands/commands.h"
 #include "core/context.h"
 #include "core/history/eeprom_window.h"
 #include "core/link/frame.h"
+#include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
+#include "core/production_test/evt_run.h"
+#include "core/production_test/production_test.h"
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "sim/sim_port.h"
@@ -155,6 +159,42 @@ std::vector<std::string> SplitRow(const std::string& row) {
   return out;
 }
 
+// The production-test edition in a session of its own, in parallel with the
+// polling: its own pack and virtual clock, a plan with the link and
+// communication steps.
+struct EvtSession {
+  explicit EvtSession(const std::string& folder)
+      : pack(clock),
+        ctx(
+            clock,
+            [this](const std::string& name) -> std::unique_ptr<SerialPort> {
+              if (name != kVirtualPortName) return nullptr;
+              return std::make_unique<SimPort>(pack, nullptr);
+            },
+            /*inline_workers=*/true) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    ctx.PortName.set(kVirtualPortName);
+    ctx.FormConfig.ComboBoxBaudRate.set_item_index(1);
+    ctx.app.exe_name = "TQ58_EVT_bmssoak";
+    ctx.app.data_folder = folder + "/";
+    ctx.app.current_dir = folder + "/";
+    WireCommandHandlers(ctx);
+    SetCommandButtons(ctx, true);
+    ctx.FormMain.self.set_text("TQ58_EVT_1.0.0");
+    WireProductionTestHandlers(ctx);
+    ctx.FormMain.EditEVTWorkNumber.set_text("W001");
+    ctx.FormMain.EditEVTT1.set_text("25");
+    ctx.FormMain.EditEVTDevTestNumberInput.set_text("1000");
+    const std::string plan = folder + "/plan.ini";
+    std::ofstream(plan, std::ios::binary) << "[Set]\r\n";
+    ctx.FormMain.OpenDialog_PCM_INI.set_text(plan);
+  }
+  VirtualClock clock;
+  VirtualPack pack;
+  Context ctx;
+};
+
 class Soak {
  public:
   explicit Soak(const SoakOptions& o) : opts_(o), rng_(o.seed), pack_(clock_), ctx_(clock_, Factory(), /*inline_workers=*/true) {}
@@ -197,6 +237,7 @@ class Soak {
   void OnCycle(bool completed);
   Fault Rule(SoakFault kind, FaultMatch match, size_t size);
   void HistoryRead();
+  void ProductionRuns();
   size_t CheckNewRows();
   void CheckRow(const std::string& row);
   void ArmFault();
@@ -225,6 +266,7 @@ class Soak {
   std::string partial_;
   std::string header_;
   size_t columns_ = 0;
+  std::unique_ptr<EvtSession> evt_;
 };
 
 void Soak::OnCycle(bool completed) {
@@ -511,6 +553,48 @@ void Soak::Sample() {
     std::fprintf(stderr, "soak seed %u: hour %zu, %llu cycles, %llu rows, fds %d, threads %d, RSS %lld KiB\n", opts_.seed, report_.hourly.size(),
                  static_cast<unsigned long long>(report_.cycles), static_cast<unsigned long long>(report_.rows), r.fds, r.threads, static_cast<long long>(r.rss_kib));
   next_hour_ms_ += kHourMs;
+  ProductionRuns();
+}
+
+// Three production tests on the parallel session: one on a clean line, which
+// must pass, and two with a fault on one of the first answers; each must end
+// with a verdict and its report file, whole.
+void Soak::ProductionRuns() {
+  if (!evt_) return;
+  for (int i = 0; i < 3; ++i) {
+    int rule = 0;
+    if (i > 0) {
+      const auto kind = static_cast<SoakFault>(Below(static_cast<uint64_t>(SoakFault::Silence)));
+      ++report_.production_faults[static_cast<size_t>(kind)];
+      Fault f = Rule(kind, FaultMatch::Any(), 2 * kFrameSize);
+      f.trigger = FaultTrigger::Nth(static_cast<int>(1 + Below(3)));
+      rule = evt_->pack.faults().add(f);
+    }
+    ++report_.production_runs;
+    const int64_t t0 = evt_->clock.now_ms();
+    evt_->ctx.FormMain.EditEVTBarcode.set_text("BC-" + std::to_string(report_.production_runs));
+    std::string error;
+    const bool started = SpdBtnEVTTestClick(evt_->ctx, &error);
+    if (rule) evt_->pack.faults().remove(rule);
+    const std::string which = "production test " + std::to_string(report_.production_runs);
+    if (!started || !evt_->ctx.Evt) {
+      Violation(which + " did not start: " + error);
+      continue;
+    }
+    const EvtOutcome o = evt_->ctx.Evt->outcome.get();
+    if (!o.finished || (o.verdict != "PASS" && o.verdict != "FAIL")) Violation(which + " ended without a verdict");
+    if (o.verdict == "PASS") ++report_.production_passes;
+    if (i == 0 && o.verdict != "PASS") Violation(which + " on a clean line: " + o.verdict);
+    if (evt_->clock.now_ms() - t0 > 600000) Violation(which + " took " + std::to_string((evt_->clock.now_ms() - t0) / 1000) + " s");
+    std::ifstream in(o.report_path, std::ios::binary);
+    const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!o.report_written || report.size() < 2 || report.compare(report.size() - 2, 2, "\r\n") != 0) {
+      Violation(which + ": report " + o.report_path + " not written whole " + o.report_error);
+    } else {
+      ++report_.production_reports;
+    }
+    evt_->clock.advance(1000);
+  }
 }
 
 SoakReport Soak::run() {
@@ -535,6 +619,7 @@ SoakReport Soak::run() {
     s.lead_records = LeadRecords();
   });
 
+  evt_ = std::make_unique<EvtSession>(folder + "/evt");
   report_.start = SampleResources();
   // A hang in real time: the virtual clock stands still while the run is on.
   std::atomic<bool> done{false};
@@ -628,6 +713,10 @@ std::string SoakReport::text() const {
   uint64_t hist = 0;
   for (uint64_t n : history_faults) hist += n;
   o << "  history reads: " << history_reads << ", " << history_records << " records, " << hist << " faults on them, " << history_spoiled << " records with a broken checksum\n";
+  uint64_t prod = 0;
+  for (uint64_t n : production_faults) prod += n;
+  o << "  production tests (parallel session): " << production_runs << ", " << production_passes << " PASS, " << production_reports << " reports written whole, " << prod
+    << " faults on them\n";
   o << "  recoveries: " << recoveries << ", worst " << worst_recovery_cycles << (worst_recovery_cycles == 1 ? " cycle" : " cycles");
   for (size_t i = 0; i < kSoakFaultKinds; ++i) o << (i ? ", " : " (") << SoakFaultName(static_cast<SoakFault>(i)) << " " << worst_recovery_by_kind[i];
   o << ")\n";

@@ -1,6 +1,6 @@
 #pragma once
-// The seeded fault soak: the polling loop with its data log, and a history
-// read in turn every hour, against the virtual pack in virtual time, for
+// The seeded fault soak: the polling loop with its data log, a history read
+// in turn every hour and production tests in a parallel session, against the virtual pack in virtual time, for
 // hours of that time, with a seeded mix of line faults. The pack's values move every cycle; every row of the log is
 // compared cell by cell with what the pack sent in that cycle. Toolkit-free.
 #include <array>
@@ -54,6 +54,10 @@ struct SoakReport {
   uint64_t history_records = 0;
   std::array<uint64_t, kSoakFaultKinds> history_faults{};
   uint64_t history_spoiled = 0;  // records read with a broken checksum
+  uint64_t production_runs = 0;  // production tests in the parallel session
+  uint64_t production_passes = 0;
+  uint64_t production_reports = 0;
+  std::array<uint64_t, kSoakFaultKinds> production_faults{};
   uint64_t recoveries = 0;
   int worst_recovery_cycles = 0;
   std::array<int, kSoakFaultKinds> worst_recovery_by_kind{};
