@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
 #include <map>
@@ -29,6 +30,7 @@
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "sim/port_factory.h"
+#include "sim/sim_port.h"
 #include "sim/scenario.h"
 #include "sim/virtual_pack.h"
 
@@ -255,7 +257,9 @@ TEST_F(PlotGui, PauseFreezesTheViewZoomLeavesTheLiveViewLiveComesBack) {
 
   auto* view = panel->findChild<QChartView*>(QStringLiteral("ChartPack"));
   ASSERT_NE(view, nullptr);
-  view->chart()->zoomIn();  // as the wheel or a dragged span does
+  QWheelEvent wheel(QPointF(view->width() / 2.0, view->height() / 2.0), view->mapToGlobal(QPointF(view->width() / 2.0, view->height() / 2.0)), QPoint(),
+                    QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(view->viewport(), &wheel);
   EXPECT_FALSE(panel->following());
   const int64_t span = panel->view_to_ms() - panel->view_from_ms();
   EXPECT_LT(span, 15 * 60'000);

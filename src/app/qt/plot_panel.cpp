@@ -51,6 +51,7 @@ void PlotChartView::wheelEvent(QWheelEvent* event) {
   const double left = anchor - (anchor - area.left()) * factor;
   chart()->zoomIn(QRectF(left, area.top(), area.width() * factor, area.height()));
   event->accept();
+  emit timeAxisMoved();
 }
 
 void PlotChartView::mousePressEvent(QMouseEvent* event) {
@@ -69,6 +70,7 @@ void PlotChartView::mouseMoveEvent(QMouseEvent* event) {
     last_ = event->position();
     chart()->scroll(-d.x(), 0);
     event->accept();
+    emit timeAxisMoved();
     return;
   }
   QChartView::mouseMoveEvent(event);
@@ -81,6 +83,7 @@ void PlotChartView::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   QChartView::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton) emit timeAxisMoved();  // the end of a dragged span
 }
 
 void PlotChartView::keyPressEvent(QKeyEvent* event) {
@@ -101,7 +104,9 @@ void PlotChartView::keyPressEvent(QKeyEvent* event) {
       break;
     default:
       QChartView::keyPressEvent(event);
+      return;
   }
+  emit timeAxisMoved();
 }
 
 // ---------------------------------------------------------------- panel
@@ -262,8 +267,8 @@ PlotPanel::Chart PlotPanel::make_chart(const char* name, const QString& title, c
   c.view->setRubberBand(QChartView::HorizontalRubberBand);
   c.view->setMinimumHeight(150);
   const size_t index = chart_list_.size();
-  connect(c.x, &QDateTimeAxis::rangeChanged, this, [this, index] {
-    if (!moving_axes_ && index < chart_list_.size()) on_axis_moved(chart_list_[index]);
+  connect(c.view, &PlotChartView::timeAxisMoved, this, [this, index] {
+    if (index < chart_list_.size()) on_axis_moved(chart_list_[index]);
   });
   return c;
 }
@@ -361,7 +366,6 @@ void PlotPanel::redraw() {
     }
     line->replace(list);
   }
-  moving_axes_ = true;
   for (size_t c = 0; c < chart_list_.size(); ++c) {
     Chart& chart = chart_list_[c];
     chart.x->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(x_of(from_ms_))), QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(x_of(to_ms_))));
@@ -375,7 +379,6 @@ void PlotPanel::redraw() {
       axes[a]->setRange(r.lo - margin, r.hi + margin);
     }
   }
-  moving_axes_ = false;
 }
 
 int PlotPanel::points_drawn(bms::PlotChannel c) const {

@@ -38,6 +38,10 @@ class PlotChartView : public QChartView {
  public:
   using QChartView::QChartView;
 
+ signals:
+  // The operator zoomed or panned the time axis of this chart.
+  void timeAxisMoved();
+
  protected:
   void wheelEvent(QWheelEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -114,7 +118,6 @@ class PlotPanel : public QDockWidget {
   int64_t from_ms_ = 0, to_ms_ = 0;
   bool following_ = true;
   bool dirty_ = true;
-  bool moving_axes_ = false;  // our own range changes, not the operator's
   uint64_t dropped_shown_ = 0;
   int redraws_ = 0;
   qint64 base_epoch_ms_ = 0;  // wall-clock time of the series' first sample
