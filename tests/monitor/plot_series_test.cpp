@@ -16,6 +16,7 @@
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "platform/temp_folder.h"
+#include "sim/faults.h"
 #include "sim_fixture.h"
 
 namespace bms {
@@ -296,10 +297,15 @@ TEST_F(PlotTap, OneSamplePerCompletedCycleWithTheDisplayedValues) {
         s.rsoc = static_cast<uint8_t>(60 + k);
       });
     });
+  // The third cycle misses a cell page: no sample of it.
+  pack.faults().add(sim::Fault::Make(sim::FaultMatch::Register(0x1001, 2), sim::FaultAction::Silence, sim::FaultTrigger::Nth(3)));
   std::vector<PlotSample> expected;
-  int cycles = 0;
+  int cycles = 0, incomplete = 0;
   ctx.MonitorCycleHook = [&](bool completed) {
-    if (!completed) return;
+    if (!completed) {
+      ++incomplete;
+      return;
+    }
     TFormMain& m = ctx.FormMain;
     PlotSample s;
     s.t_ms = clock.now_ms();
@@ -320,6 +326,7 @@ TEST_F(PlotTap, OneSamplePerCompletedCycleWithTheDisplayedValues) {
   ctx.MonitorCycleHook = nullptr;
   AttachPlotSampleQueue(ctx, nullptr);
   const std::vector<PlotSample> got = queue.drain();
+  EXPECT_EQ(incomplete, 1);
   ASSERT_EQ(got.size(), expected.size());
   ASSERT_EQ(got.size(), 20u);
   bool t3_absent = false, t3_present = false;

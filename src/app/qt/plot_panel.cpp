@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QComboBox>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,6 +28,7 @@ namespace bms::qt {
 namespace {
 
 constexpr int kTickMs = 250;  // the charts take samples and redraw at most 4 times a second
+constexpr int64_t kMaxRedrawIntervalMs = 5000;
 
 struct WindowChoice {
   const char* text;
@@ -321,6 +323,11 @@ void PlotPanel::add_samples(const std::vector<bms::PlotSample>& samples) {
 void PlotPanel::on_tick() {
   take_samples();
   if (!isVisible() || pause_->isChecked() || !dirty_) return;
+  // A long window moves by a pixel only every few seconds: it is redrawn
+  // that often (at most every 5 s), a short one at every tick.
+  const int64_t per_pixel = window_ms() / std::max(1, charts_->width());
+  const int64_t interval = std::clamp<int64_t>(per_pixel, kTickMs, kMaxRedrawIntervalMs);
+  if (following_ && last_redraw_.isValid() && last_redraw_.elapsed() + kTickMs / 2 < interval) return;
   redraw();
 }
 
@@ -338,6 +345,7 @@ void PlotPanel::on_axis_moved(const Chart& source) {
 
 void PlotPanel::redraw() {
   ++redraws_;
+  last_redraw_.start();
   dirty_ = false;
   if (following_ && !pause_->isChecked()) {
     to_ms_ = series_.empty() ? base_t_ms_ : series_.newest_ms();

@@ -9,6 +9,7 @@
 // a drag zooms to the dragged span, a right-button drag or the arrow keys
 // pan, "Live" goes back to following the newest sample.
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QtCharts/QChartView>
@@ -120,6 +121,7 @@ class PlotPanel : public QDockWidget {
   bool dirty_ = true;
   uint64_t dropped_shown_ = 0;
   int redraws_ = 0;
+  QElapsedTimer last_redraw_;
   qint64 base_epoch_ms_ = 0;  // wall-clock time of the series' first sample
   int64_t base_t_ms_ = 0;
 };

@@ -114,10 +114,15 @@ std::vector<PlotPoint> PlotSeries::line(PlotChannel channel, int64_t from_ms, in
   if (raw_.empty() || to_ms < from_ms) return src;
   const auto c = static_cast<size_t>(channel);
   auto in_window = [&](int64_t t) { return t >= from_ms && t <= to_ms; };
-  // Before `split` only the buckets hold every sample; from it on the
-  // whole samples do.
+  if (max_buckets < 1) max_buckets = 1;
+  // Before `split` the line is drawn from the buckets (only they hold every
+  // sample there), from it on from the whole samples. A window whose spans
+  // each cover a bucket or more is drawn from the buckets alone: the same
+  // extremes from a tenth of the values or less.
   int64_t split = std::numeric_limits<int64_t>::min();
-  if (raw_trimmed_) {
+  if ((to_ms - from_ms) / max_buckets >= kBucketMs) {
+    split = std::numeric_limits<int64_t>::max();
+  } else if (raw_trimmed_) {
     const int64_t front = raw_.front().t_ms;
     split = BucketStart(front) == front ? front : BucketStart(front) + kBucketMs;
   }
@@ -136,7 +141,6 @@ std::vector<PlotPoint> PlotSeries::line(PlotChannel channel, int64_t from_ms, in
   for (; it != raw_.end() && it->t_ms <= to_ms; ++it)
     if (it->v[c] != kPlotAbsent) src.push_back(PlotPoint{it->t_ms, it->v[c]});
 
-  if (max_buckets < 1) max_buckets = 1;
   if (src.size() <= 2 * static_cast<size_t>(max_buckets)) return src;
   std::vector<PlotPoint> out;
   out.reserve(2 * static_cast<size_t>(max_buckets));

@@ -115,7 +115,8 @@ class PlotSeries {
   // The line of one channel over [from_ms, to_ms] in time order, at most
   // 2 * max_buckets points: where more values fall in the window, it is cut
   // into max_buckets equal spans and each gives its lowest and highest
-  // value, in the order they occurred. Absent values are left out.
+  // value, in the order they occurred. Absent values are left out. Spans of
+  // a bucket or longer are drawn from the buckets.
   std::vector<PlotPoint> line(PlotChannel c, int64_t from_ms, int64_t to_ms, int max_buckets) const;
 
  private:
