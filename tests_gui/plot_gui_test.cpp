@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -30,8 +31,8 @@
 #include "core/shell/app.h"
 #include "core/shell/connection_dialog.h"
 #include "sim/port_factory.h"
-#include "sim/sim_port.h"
 #include "sim/scenario.h"
+#include "sim/sim_port.h"
 #include "sim/virtual_pack.h"
 
 namespace {
@@ -257,8 +258,14 @@ TEST_F(PlotGui, PauseFreezesTheViewZoomLeavesTheLiveViewLiveComesBack) {
 
   auto* view = panel->findChild<QChartView*>(QStringLiteral("ChartPack"));
   ASSERT_NE(view, nullptr);
-  QWheelEvent wheel(QPointF(view->width() / 2.0, view->height() / 2.0), view->mapToGlobal(QPointF(view->width() / 2.0, view->height() / 2.0)), QPoint(),
-                    QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  const QPointF middle(view->width() / 2.0, view->height() / 2.0);
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent click(type, middle, view->mapToGlobal(middle), Qt::LeftButton, type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &click);
+  }
+  EXPECT_TRUE(panel->following()) << "a click without a drag moves nothing";
+  QWheelEvent wheel(QPointF(view->width() / 2.0, view->height() / 2.0), view->mapToGlobal(QPointF(view->width() / 2.0, view->height() / 2.0)), QPoint(), QPoint(0, 120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
   QCoreApplication::sendEvent(view->viewport(), &wheel);
   EXPECT_FALSE(panel->following());
   const int64_t span = panel->view_to_ms() - panel->view_from_ms();

@@ -337,8 +337,11 @@ void PlotPanel::go_live() {
 }
 
 void PlotPanel::on_axis_moved(const Chart& source) {
-  from_ms_ = t_of(static_cast<double>(source.x->min().toMSecsSinceEpoch()));
-  to_ms_ = t_of(static_cast<double>(source.x->max().toMSecsSinceEpoch()));
+  const int64_t from = t_of(static_cast<double>(source.x->min().toMSecsSinceEpoch()));
+  const int64_t to = t_of(static_cast<double>(source.x->max().toMSecsSinceEpoch()));
+  if (from == from_ms_ && to == to_ms_) return;  // a click without a drag
+  from_ms_ = from;
+  to_ms_ = to;
   following_ = false;
   redraw();
 }
