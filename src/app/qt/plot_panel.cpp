@@ -161,7 +161,7 @@ PlotPanel::PlotPanel(bms::Context& ctx, QMainWindow* main) : QDockWidget(QString
   cv->setContentsMargins(0, 0, 0, 0);
   cv->setSpacing(2);
   chart_list_.push_back(make_chart("ChartPack", QStringLiteral("Pack"), QStringLiteral("mV"), QStringLiteral("mA")));
-  chart_list_.push_back(make_chart("ChartCells", QStringLiteral("Cells"), QStringLiteral("mV"), QString()));
+  chart_list_.push_back(make_chart("ChartCells", QStringLiteral("Cells"), QStringLiteral("mV"), QStringLiteral("mV")));
   chart_list_.push_back(make_chart("ChartTemperatures", QStringLiteral("Temperatures and state of charge"), QStringLiteral("\u00b0C"), QStringLiteral("%")));
   for (const Chart& c : chart_list_) cv->addWidget(c.view, 1);
   v->addWidget(charts_, 1);
@@ -250,7 +250,7 @@ PlotPanel::Chart PlotPanel::make_chart(const char* name, const QString& title, c
   auto* chart = new QChart;
   chart->setTitle(title);
   chart->setMargins(QMargins(4, 2, 4, 2));
-  chart->legend()->setAlignment(Qt::AlignRight);
+  chart->legend()->setAlignment(Qt::AlignTop);  // the plot areas of the three charts stay aligned
   c.x = new QDateTimeAxis;
   c.x->setFormat(QStringLiteral("HH:mm:ss"));
   chart->addAxis(c.x, Qt::AlignBottom);
@@ -292,8 +292,10 @@ void PlotPanel::apply_cell_view() {
   for (int cell = 1; cell <= 14; ++cell) lines_[static_cast<size_t>(bms::CellChannel(cell))]->setVisible(all);
   lines_[static_cast<size_t>(bms::PlotChannel::CellHigh)]->setVisible(!all);
   lines_[static_cast<size_t>(bms::PlotChannel::CellLow)]->setVisible(!all);
-  // A legend of fourteen cells says little: only the extremes are named.
-  chart_list_[1].view->chart()->legend()->setVisible(!all);
+  // A legend of fourteen cells says little: the title says what is drawn.
+  QChart* chart = chart_list_[1].view->chart();
+  chart->legend()->setVisible(false);
+  chart->setTitle(all ? QStringLiteral("Cells (all)") : QStringLiteral("Cells (highest and lowest)"));
 }
 
 int64_t PlotPanel::window_ms() const {
@@ -385,6 +387,7 @@ void PlotPanel::redraw() {
     for (int a = 0; a < 2; ++a) {
       if (!axes[a]) continue;
       Range r = ranges[c][static_cast<size_t>(a)];
+      if (a == 1 && r.lo > r.hi) r = ranges[c][0];  // a right axis without lines mirrors the left one
       if (r.lo > r.hi) r = {0, 1};
       const double margin = r.hi > r.lo ? (r.hi - r.lo) * 0.05 : 1.0;
       axes[a]->setRange(r.lo - margin, r.hi + margin);
