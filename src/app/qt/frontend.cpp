@@ -15,6 +15,7 @@
 #include "app/qt/history_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/operator_qt.h"
+#include "app/qt/plot_panel.h"
 #include "app/qt/windows.h"
 
 namespace bms::qt {
@@ -82,6 +83,7 @@ Frontend::Frontend(bms::Context& ctx) : ctx_(ctx), binder_(std::make_unique<Bind
   others_.emplace_back(&ctx_.PagesDlgFWData, std::make_unique<FwDataDialog>());
   others_.emplace_back(&ctx_.Form_EEP_PARAMETER, std::make_unique<EepParameterWindow>());
   others_.emplace_back(&ctx_.Form_ENG_Password, std::make_unique<PasswordDialog>());
+  plots_ = new PlotPanel(ctx_, main_.get());
 }
 
 Frontend::~Frontend() {

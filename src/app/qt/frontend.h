@@ -14,6 +14,7 @@
 namespace bms::qt {
 
 class MainWindow;
+class PlotPanel;
 class QtOperator;
 
 // QApplication that shows an error escaping an event handler in a message
@@ -56,6 +57,7 @@ class Frontend {
 
   Binder& binder() { return *binder_; }
   MainWindow& main_window() { return *main_; }
+  PlotPanel& plot_panel() { return *plots_; }  // the live plots dock of the main window
   // The window bound to a form, or nullptr.
   QWidget* window_of(const bms::Form& form) const;
   std::vector<QWidget*> windows() const;
@@ -69,6 +71,7 @@ class Frontend {
   std::vector<std::pair<const bms::Form*, std::unique_ptr<QWidget>>> others_;
   bool attached_ = false;
   std::unique_ptr<QtOperator> operator_;  // prompts and file dialogs of the production test
+  PlotPanel* plots_ = nullptr;            // owned by the main window
 };
 
 }  // namespace bms::qt

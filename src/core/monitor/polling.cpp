@@ -9,6 +9,7 @@
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
+#include "core/monitor/plot_series.h"
 #include "core/platform/files.h"
 #include "core/production_test/test_plan.h"
 #include "core/shell/editions.h"
@@ -96,6 +97,7 @@ bool FullCycleReads(Context& ctx, std::string* missing) {
 }
 
 void CycleHook(Context& ctx, bool completed) {
+  if (completed) TapPlotSample(ctx);
   if (ctx.MonitorCycleHook) ctx.MonitorCycleHook(completed);
 }
 
