@@ -29,6 +29,7 @@ namespace bms {
 class DataLog;
 class RecordDelayTimer;
 class EvtRun;
+class PlotSampleQueue;
 
 // Creates the port object for a port name (device path or the virtual pack).
 using PortFactory = std::function<std::unique_ptr<SerialPort>(const std::string& name)>;
@@ -95,6 +96,10 @@ class Context {
   std::atomic<uint64_t> ValidReplies{0};   // replies and status blocks that passed their checks
   Workers workers;
   ShuEnableConfig ShuEnable = DefaultShuEnableConfig();
+  // The live plots' queue while a plot panel listens (AttachPlotSampleQueue);
+  // the polling worker pushes under plot_tap_mu, so a detach waits for it.
+  std::mutex plot_tap_mu;
+  PlotSampleQueue* PlotTap = nullptr;
 
   // ---- protocol records ----
   Guarded<std::array<ReplyRecord, 8>> ReplyRecords;

@@ -206,33 +206,21 @@ bool WritePlotCsv(const std::string& path, const PlotSeries& series, int64_t fro
 
 // ---------------------------------------------------------------- tap
 
-namespace {
-
-// The attached queues, by Context. The tap pushes under this lock, so a
-// detach waits for a push in flight.
-std::mutex g_taps_mu;
-std::vector<std::pair<const Context*, PlotSampleQueue*>> g_taps;
-
-}  // namespace
-
-void AttachPlotSampleQueue(const Context& ctx, PlotSampleQueue* queue) {
-  std::lock_guard<std::mutex> lock(g_taps_mu);
-  auto it = std::find_if(g_taps.begin(), g_taps.end(), [&](const auto& e) { return e.first == &ctx; });
-  if (it != g_taps.end()) g_taps.erase(it);
-  if (queue) g_taps.emplace_back(&ctx, queue);
+void AttachPlotSampleQueue(Context& ctx, PlotSampleQueue* queue) {
+  std::lock_guard<std::mutex> lock(ctx.plot_tap_mu);
+  ctx.PlotTap = queue;
 }
 
 void TapPlotSample(Context& ctx) {
   {
-    std::lock_guard<std::mutex> lock(g_taps_mu);
-    if (std::none_of(g_taps.begin(), g_taps.end(), [&](const auto& e) { return e.first == &ctx; })) return;
+    std::lock_guard<std::mutex> lock(ctx.plot_tap_mu);
+    if (!ctx.PlotTap) return;
   }
   const int64_t t = ctx.clock.now_ms();
   const LocalTime local = ctx.clock.local_now();
   const PlotSample s = ctx.Live.with([&](LiveData& live) { return SampleFromLive(live, t, local); });
-  std::lock_guard<std::mutex> lock(g_taps_mu);
-  for (const auto& [c, queue] : g_taps)
-    if (c == &ctx) queue->push(s);
+  std::lock_guard<std::mutex> lock(ctx.plot_tap_mu);
+  if (ctx.PlotTap) ctx.PlotTap->push(s);
 }
 
 }  // namespace bms

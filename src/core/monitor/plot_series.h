@@ -152,7 +152,7 @@ class Context;
 // Connects the tap of ctx's polling loops to a queue (nullptr: none, the
 // default, so a tool without plots pays nothing). Once it returns with
 // nullptr, no push into the former queue is under way or will come.
-void AttachPlotSampleQueue(const Context& ctx, PlotSampleQueue* queue);
+void AttachPlotSampleQueue(Context& ctx, PlotSampleQueue* queue);
 // The tap of the polling loops: at the end of a completed cycle, a sample of
 // ctx.Live with the clock's time goes into the attached queue.
 void TapPlotSample(Context& ctx);
