@@ -10,6 +10,7 @@
 
 #include "app/qt/binder.h"
 #include "core/context.h"
+#include "core/link/port_supervisor.h"
 
 namespace bms::qt {
 
@@ -69,6 +70,13 @@ class Frontend {
   std::vector<std::pair<const bms::Form*, std::unique_ptr<QWidget>>> others_;
   bool attached_ = false;
   std::unique_ptr<QtOperator> operator_;  // prompts and file dialogs of the production test
+
+ public:
+  // Rides out a vanished adapter during polling and offers Resume when it is back.
+  bms::PortSupervisor& supervisor() { return *supervisor_; }
+
+ private:
+  std::unique_ptr<bms::PortSupervisor> supervisor_;
 };
 
 }  // namespace bms::qt

@@ -85,6 +85,12 @@ PortSupervisor::~PortSupervisor() {
   if (ctx_.Supervisor == this) ctx_.Supervisor = nullptr;
 }
 
+void PortSupervisor::set_locator(std::unique_ptr<PortLocator> locator) {
+  std::lock_guard<std::mutex> lock(mu_);
+  locator_ = std::move(locator);
+  known_set_ = false;
+}
+
 void PortSupervisor::attach() {
   ctx_.Supervisor = this;
   ctx_.FormMain.BitBtnLinkResume.on_click = [this] { ResumeClick(); };
@@ -113,7 +119,8 @@ void PortSupervisor::NoteCycle(bool completed) {
 }
 
 void PortSupervisor::ResumeClick() {
-  if (stale_.load()) resume_requested_ = true;
+  // Only an offer can be taken: a click before the adapter is back does nothing.
+  if (offered_.load()) resume_requested_ = true;
 }
 
 void PortSupervisor::event(const std::string& text) {
@@ -134,6 +141,7 @@ void PortSupervisor::mark_stale(const std::string& lost_at) {
 
 void PortSupervisor::clear_stale() {
   stale_ = false;
+  offered_ = false;
   resume_requested_ = false;
   ctx_.FormMain.BitBtnLinkResume.set_visible(false);
   ctx_.FormMain.LabelLinkStale.set_visible(false);
@@ -176,14 +184,14 @@ bool PortSupervisor::RideOut() {
   }
   event("link lost: " + reason + "; waiting for the adapter to come back");
   resume_requested_ = false;
-  bool offered = false;
+  offered_ = false;
   while (ctx_.RunFlag.load() && !ctx_.clock.interrupted()) {
     ctx_.clock.sleep_ms(watch_ms_);
     if (!ctx_.RunFlag.load() || ctx_.clock.interrupted()) break;
     const PortSighting now = locator_->find(was, name);
     if (!now.present) {
-      if (offered) {
-        offered = false;
+      if (offered_.load()) {
+        offered_ = false;
         resume_requested_ = false;
         ctx_.FormMain.BitBtnLinkResume.set_visible(false);
         ctx_.FormMain.LabelLinkStale.set_text(StaleText(lost_at, last_good));
@@ -191,8 +199,8 @@ bool PortSupervisor::RideOut() {
       continue;
     }
     if (mode_ == Mode::Offer && !resume_requested_.load()) {
-      if (!offered) {
-        offered = true;
+      if (!offered_.load()) {
+        offered_ = true;
         ctx_.FormMain.LabelLinkStale.set_text(BackText(lost_at, last_good, now.path));
         ctx_.FormMain.BitBtnLinkResume.set_enabled(true);
         ctx_.FormMain.BitBtnLinkResume.set_visible(true);
@@ -211,8 +219,8 @@ bool PortSupervisor::RideOut() {
     // at the next interval; the operator is offered Resume again.
     const std::string why = ctx_.LinkError.get();
     event("cannot open " + now.path + " yet: " + why);
+    offered_ = false;
     resume_requested_ = false;
-    offered = false;
     ctx_.FormMain.BitBtnLinkResume.set_visible(false);
     ctx_.FormMain.LabelLinkStale.set_text(StaleText(lost_at, last_good));
   }

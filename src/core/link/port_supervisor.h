@@ -73,6 +73,8 @@ class PortSupervisor {
   // The operator's click on BitBtnLinkResume.
   void ResumeClick();
 
+  // Replaces the locator (before a run starts).
+  void set_locator(std::unique_ptr<PortLocator> locator);
   // How often the port is looked for while it is gone, in ms of the Clock.
   void set_watch_interval_ms(int64_t ms) { watch_ms_ = ms; }
   int64_t watch_interval_ms() const { return watch_ms_; }
@@ -101,7 +103,8 @@ class PortSupervisor {
   std::mutex mu_;
   PortSighting known_;  // the adapter of this connection
   bool known_set_ = false;
-  std::string last_good_;  // local time of the last completed cycle
+  std::string last_good_;             // local time of the last completed cycle
+  std::atomic<bool> offered_{false};  // BitBtnLinkResume is offered
   std::atomic<bool> resume_requested_{false};
   std::atomic<bool> stale_{false};
   std::atomic<uint32_t> losses_{0};

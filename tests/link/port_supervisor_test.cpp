@@ -1,0 +1,278 @@
+// The port supervisor against the virtual pack in virtual time: an adapter
+// pulled out while polling runs, the stale display and its texts, the watch
+// for the adapter, the resume (by itself or at the operator's click), and the
+// data log that goes on in the same file.
+#include "core/link/port_supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/link/link_port.h"
+#include "core/monitor/data_log.h"
+#include "core/shell/app.h"
+#include "core/shell/connection_dialog.h"
+#include "platform/temp_folder.h"
+#include "sim_fixture.h"
+
+namespace bms {
+namespace {
+
+// Stands for sysfs: the adapter is there or not; each plug-in makes a new node.
+class FakeLocator final : public PortLocator {
+ public:
+  explicit FakeLocator(Clock& clock) : clock_(clock) {}
+  PortSighting look(const std::string& name) override {
+    PortSighting s;
+    s.path = name;
+    s.present = present.load();
+    if (s.present) s.node = "node" + std::to_string(generation.load());
+    s.usb_serial = "A50285BI";
+    return s;
+  }
+  PortSighting find(const PortSighting& was, const std::string& name) override {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      find_times.push_back(clock_.now_ms());
+    }
+    PortSighting s = look(name);
+    if (!s.present || s.node == was.node) return PortSighting{};
+    return s;
+  }
+  void unplug() { present = false; }
+  void plug_in() {
+    ++generation;
+    present = true;
+  }
+
+  std::atomic<bool> present{true};
+  std::atomic<int> generation{1};
+  std::mutex mu;
+  std::vector<int64_t> find_times;
+
+ private:
+  Clock& clock_;
+};
+
+// Local time of virtual instant t: the clock starts at 2026-12-09 00:30:15.
+std::string LocalAt(int64_t t_ms) {
+  const int64_t s = 15 + t_ms / 1000;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "2026-12-09 00:%02lld:%02lld", static_cast<long long>(30 + s / 60), static_cast<long long>(s % 60));
+  return buf;
+}
+
+class Supervised : public SimFixture {
+ protected:
+  void Start(PortSupervisor::Mode mode, const std::string& exe = "TQ58_LIT_bmsmon") {
+    ctx.app.exe_name = exe;
+    ctx.app.data_folder = tmp.path() + "/";
+    ctx.app.current_dir = tmp.path() + "/";
+    CreateApplication(ctx);
+    ctx.FormConfig.CobBoxInterfaceName.set_text(sim::kVirtualPortName);
+    SpdBtnYESClick(ctx);
+    ctx.FormConfig.CheckBoxLogFileSave.set_checked(true);
+    auto loc = std::make_unique<FakeLocator>(clock);
+    locator = loc.get();
+    supervisor = std::make_unique<PortSupervisor>(ctx, std::move(loc), mode);
+    supervisor->attach();
+    supervisor->on_event = [this](const std::string& text) { events.push_back({clock.now_ms(), text}); };
+  }
+
+  // The adapter is pulled out at `out_ms` and put back at `in_ms`.
+  void Unplug(int64_t out_ms, int64_t in_ms) {
+    pack.unplug_at(out_ms);
+    clock.at(out_ms, [this] { locator->unplug(); });
+    clock.at(in_ms, [this] {
+      pack.replug();
+      locator->plug_in();
+    });
+  }
+
+  // RUN until the virtual instant stop_ms; every completed cycle's instant is kept.
+  void RunUntil(int64_t stop_ms) {
+    ctx.MonitorCycleHook = [this](bool completed) {
+      if (completed) cycle_times.push_back(clock.now_ms());
+    };
+    clock.at(stop_ms, [this] { ctx.RunFlag = 0; });
+    ctx.FormMain.SpdBtnRUN.click();
+    ctx.MonitorCycleHook = nullptr;
+  }
+
+  std::string LogFile() const {
+    std::ifstream in(ctx.Log->path(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Rows of the log (header left out); each must be whole.
+  std::vector<std::string> Rows() const {
+    const std::string text = LogFile();
+    std::vector<std::string> rows;
+    size_t pos = text.find("\r\n");
+    if (pos == std::string::npos) return rows;
+    for (pos += 2; pos < text.size();) {
+      const size_t end = text.find("\r\n", pos);
+      if (end == std::string::npos) {
+        rows.push_back(text.substr(pos) + "<no line end>");
+        break;
+      }
+      rows.push_back(text.substr(pos, end - pos));
+      pos = end + 2;
+    }
+    return rows;
+  }
+
+  int64_t FirstHostMessageAfter(int64_t t_ms) const {
+    for (const sim::HostMessage& m : wire.host_messages())
+      if (m.t_us >= t_ms * 1000) return m.t_us / 1000;
+    return -1;
+  }
+  size_t HostMessagesBetween(int64_t from_ms, int64_t to_ms) const {
+    size_t n = 0;
+    for (const sim::HostMessage& m : wire.host_messages())
+      if (m.t_us >= from_ms * 1000 && m.t_us < to_ms * 1000) ++n;
+    return n;
+  }
+
+  struct Event {
+    int64_t t_ms;
+    std::string text;
+  };
+
+  testing::TempFolder tmp;
+  FakeLocator* locator = nullptr;
+  std::unique_ptr<PortSupervisor> supervisor;
+  std::vector<Event> events;
+  std::vector<int64_t> cycle_times;
+};
+
+TEST_F(Supervised, ResumesByItselfWhenTheAdapterIsBackAndTheLogGoesOnInTheSameFile) {
+  Start(PortSupervisor::Mode::Auto);
+  Unplug(5000, 12200);
+  struct Seen {
+    bool visible;
+    std::string text;
+    std::string panel2;
+    bool run_shows_stop;
+  } during{}, after{};
+  std::string log_path_during;
+  clock.at(9000, [&] {
+    during = {ctx.FormMain.LabelLinkStale.visible(), ctx.FormMain.LabelLinkStale.text(), ctx.FormMain.StatusBarView.item(2), ctx.FormMain.SpdBtnRUN.text() == "STOP"};
+    log_path_during = ctx.Log->path();
+  });
+  clock.at(20000, [&] {
+    after = {ctx.FormMain.LabelLinkStale.visible(), ctx.FormMain.LabelLinkStale.text(), ctx.FormMain.StatusBarView.item(2), ctx.FormMain.SpdBtnRUN.text() == "STOP"};
+  });
+  RunUntil(30000);
+
+  ASSERT_EQ(events.size(), 2u);
+  const int64_t lost_ms = events[0].t_ms;
+  EXPECT_EQ(lost_ms, 5000) << "the loss is met by the exchange under way when the adapter goes";
+  EXPECT_EQ(events[0].text, "link lost: the serial device VirtualPack disappeared (adapter unplugged?); waiting for the adapter to come back");
+  // Looked for every 500 ms from the loss on; the first look after the
+  // adapter is back resumes.
+  std::vector<int64_t> expected_looks;
+  for (int64_t t = lost_ms + 500; t <= 12500; t += 500) expected_looks.push_back(t);
+  EXPECT_EQ(locator->find_times, expected_looks);
+  EXPECT_EQ(events[1].t_ms, 12500);
+  EXPECT_EQ(events[1].text, "resumed on VirtualPack");
+
+  // Stale mark with the time of the loss and of the last completed cycle before it.
+  std::vector<int64_t> before;
+  for (int64_t t : cycle_times)
+    if (t < lost_ms) before.push_back(t);
+  ASSERT_FALSE(before.empty());
+  EXPECT_TRUE(during.visible);
+  EXPECT_EQ(during.text, "  Values stale: port gone at " + LocalAt(lost_ms) + ", last good sample " + LocalAt(before.back()) + "; waiting for the adapter ");
+  EXPECT_EQ(during.panel2, "  Link lost: the serial device VirtualPack disappeared (adapter unplugged?)");
+  EXPECT_TRUE(during.run_shows_stop);
+  EXPECT_FALSE(after.visible);
+  EXPECT_EQ(after.text, "");
+  EXPECT_EQ(after.panel2, "  Link resumed on VirtualPack ");
+  EXPECT_TRUE(after.run_shows_stop);
+  EXPECT_EQ(supervisor->losses(), 1u);
+  EXPECT_EQ(supervisor->resumes(), 1u);
+
+  // Nothing on the wire in the gap; polling starts again with a status poll.
+  EXPECT_EQ(HostMessagesBetween(lost_ms + 1, 12500), 0u);
+  const auto& msgs = wire.host_messages();
+  auto next = std::find_if(msgs.begin(), msgs.end(), [](const sim::HostMessage& m) { return m.t_us >= 12500 * 1000; });
+  ASSERT_NE(next, msgs.end());
+  EXPECT_EQ(next->kind, sim::HostMessage::StatusPoll);
+  EXPECT_EQ(next->t_us / 1000, 12500 + 10) << "the cycle's 10 ms pause, then the status poll";
+
+  // One file: a whole row for every completed cycle, none in the gap, none skipped.
+  EXPECT_EQ(ctx.Log->path(), log_path_during);
+  const std::vector<std::string> rows = Rows();
+  ASSERT_EQ(rows.size(), cycle_times.size());
+  size_t rows_after = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE("row " + std::to_string(i + 1) + ": " + rows[i]);
+    EXPECT_EQ(rows[i].back(), ',');
+    EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 44);
+    const std::string time = rows[i].substr(12, 8);  // "yyyy-mm-dd, hh:mm:ss.zzz"
+    EXPECT_EQ("2026-12-09 " + time, LocalAt(cycle_times[i]));
+    if (cycle_times[i] > 12500) ++rows_after;
+  }
+  EXPECT_GT(rows_after, 0u);
+  EXPECT_EQ(ctx.Log->rows_skipped(), 0u);
+  EXPECT_EQ(ctx.FormMain.SpdBtnRUN.text(), "RUN");
+  EXPECT_FALSE(ctx.Log->is_open());
+}
+
+TEST_F(Supervised, OffersResumeWhenTheAdapterIsBackAndResumesAtTheClick) {
+  Start(PortSupervisor::Mode::Offer);
+  Unplug(5000, 8200);
+  clock.at(7300, [this] { ctx.FormMain.BitBtnLinkResume.click(); });  // before the adapter is back: no effect
+  struct Seen {
+    bool button;
+    std::string label;
+  } gone{}, back{};
+  clock.at(8000, [&] { gone = {ctx.FormMain.BitBtnLinkResume.visible(), ctx.FormMain.LabelLinkStale.text()}; });
+  clock.at(11000, [&] { back = {ctx.FormMain.BitBtnLinkResume.visible() && ctx.FormMain.BitBtnLinkResume.enabled(), ctx.FormMain.LabelLinkStale.text()}; });
+  clock.at(15200, [this] { ctx.FormMain.BitBtnLinkResume.click(); });
+  RunUntil(20000);
+
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].t_ms, 5000);
+  EXPECT_EQ(events[1].t_ms, 8500);
+  EXPECT_EQ(events[1].text, "the adapter is back on VirtualPack; Resume offered");
+  EXPECT_EQ(events[2].t_ms, 15500) << "the first look after the click";
+  EXPECT_EQ(events[2].text, "resumed on VirtualPack");
+  EXPECT_FALSE(gone.button);
+  EXPECT_TRUE(back.button);
+  std::vector<int64_t> before;
+  for (int64_t t : cycle_times)
+    if (t < 5000) before.push_back(t);
+  ASSERT_FALSE(before.empty());
+  EXPECT_EQ(back.label, "  Values stale: port gone at " + LocalAt(5000) + ", last good sample " + LocalAt(before.back()) + "; the adapter is back on VirtualPack: press Resume ");
+  EXPECT_EQ(HostMessagesBetween(5001, 15500), 0u) << "nothing is sent before the operator's click";
+  EXPECT_EQ(FirstHostMessageAfter(15500), 15510);
+  EXPECT_FALSE(ctx.FormMain.BitBtnLinkResume.visible());
+  EXPECT_FALSE(ctx.FormMain.LabelLinkStale.visible());
+}
+
+TEST_F(Supervised, StopDuringTheGapEndsTheRunAsStopDoes) {
+  Start(PortSupervisor::Mode::Auto);
+  Unplug(5000, 60000);
+  RunUntil(9000);
+  EXPECT_EQ(ctx.FormMain.SpdBtnRUN.text(), "RUN");
+  EXPECT_EQ(ctx.FormMain.StatusBarView.item(0), kSysStopPolling);
+  EXPECT_EQ(ctx.FormMain.StatusBarView.item(2), "  Link lost: the serial device VirtualPack disappeared (adapter unplugged?)");
+  EXPECT_FALSE(ctx.FormMain.LabelLinkStale.visible());
+  EXPECT_FALSE(ctx.Log->is_open());
+  EXPECT_EQ(clock.now_ms(), 9000) << "the watch sees STOP at its next look";
+  EXPECT_EQ(supervisor->resumes(), 0u);
+  EXPECT_EQ(Rows().size(), cycle_times.size());
+}
+
+}  // namespace
+}  // namespace bms

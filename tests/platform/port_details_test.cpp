@@ -1,0 +1,153 @@
+// What the connection dialog tells about a port, read from a fake sysfs and
+// /dev tree shaped like the kernel's and udev's.
+#include "core/platform/port_details.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/temp_folder.h"
+
+namespace bms {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempFolder;
+
+// /sys/class/tty/<tty>/device leads into the interface folder of a USB device
+// whose folder holds idVendor, idProduct, manufacturer, product and serial;
+// /dev holds the nodes (plain files here) and serial/by-id links.
+class FakeTree {
+ public:
+  FakeTree() {
+    fs::create_directories(dir_ / "sys/class/tty");
+    fs::create_directories(dir_ / "dev/serial/by-id");
+  }
+  // A USB adapter: usb-serial ttys sit one folder below the interface
+  // (…/1-2:1.0/ttyUSB0), CDC ACM ttys link to the interface itself.
+  void usb(const std::string& tty, const std::string& port, const std::string& vid, const std::string& pid, const std::string& maker, const std::string& product,
+           const std::string& serial) {
+    const std::string dev = "sys/devices/usb1/" + port;
+    fs::create_directories(dir_ / (dev + "/" + port + ":1.0"));
+    dir_.write(dev + "/idVendor", vid + "\n");
+    dir_.write(dev + "/idProduct", pid + "\n");
+    if (!maker.empty()) dir_.write(dev + "/manufacturer", maker + "\n");
+    if (!product.empty()) dir_.write(dev + "/product", product + "\n");
+    if (!serial.empty()) dir_.write(dev + "/serial", serial + "\n");
+    const bool acm = tty.rfind("ttyACM", 0) == 0;
+    std::string target = "../../../devices/usb1/" + port + "/" + port + ":1.0";
+    if (!acm) {
+      fs::create_directories(dir_ / (dev + "/" + port + ":1.0/" + tty));
+      target += "/" + tty;
+    }
+    fs::create_directories(dir_ / ("sys/class/tty/" + tty));
+    fs::create_symlink(target, dir_ / ("sys/class/tty/" + tty + "/device"));
+    dir_.write("dev/" + tty, "");
+  }
+  // A built-in UART: its device has no USB folder above it.
+  void uart(const std::string& tty) {
+    fs::create_directories(dir_ / ("sys/devices/platform/serial8250/" + tty));
+    fs::create_directories(dir_ / ("sys/class/tty/" + tty));
+    fs::create_symlink("../../../devices/platform/serial8250/" + tty, dir_ / ("sys/class/tty/" + tty + "/device"));
+    dir_.write("dev/" + tty, "");
+  }
+  void by_id(const std::string& name, const std::string& tty) { fs::create_symlink("../../" + tty, dir_ / ("dev/serial/by-id/" + name)); }
+
+  PortDetails read(const std::string& dev_relative) const { return ReadPortDetails(dir_ / ("dev/" + dev_relative), dir_ / "sys/class/tty", dir_ / "dev"); }
+  std::string dev(const std::string& rel) const { return dir_ / ("dev/" + rel); }
+
+ private:
+  TempFolder dir_;
+};
+
+TEST(PortDetails, UsbVendorProductSerialAndByIdLinkOfEachKindOfPort) {
+  FakeTree t;
+  t.usb("ttyUSB0", "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI");
+  t.by_id("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+  t.usb("ttyACM0", "1-3", "2341", "0043", "Arduino", "Uno", "");
+  t.usb("ttyUSB1", "1-4", "1a86", "7523", "", "USB2.0-Serial", "bad\x01serial");
+  t.uart("ttyS0");
+  struct Case {
+    std::string path;  // under dev/
+    std::string kernel;
+    bool usb;
+    std::string vid, pid, maker, product, serial, by_id;
+  };
+  const Case cases[] = {
+      {"ttyUSB0", "ttyUSB0", true, "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+      // The by-id link names the same adapter.
+      {"serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0", true, "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI",
+       "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+      {"ttyACM0", "ttyACM0", true, "2341", "0043", "Arduino", "Uno", "", ""},
+      // Device text is kept printable.
+      {"ttyUSB1", "ttyUSB1", true, "1a86", "7523", "", "USB2.0-Serial", "bad?serial", ""},
+      {"ttyS0", "ttyS0", false, "", "", "", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const PortDetails d = t.read(c.path);
+    EXPECT_TRUE(d.exists);
+    EXPECT_EQ(d.path, t.dev(c.path));
+    EXPECT_EQ(d.kernel_name, c.kernel);
+    EXPECT_EQ(d.usb, c.usb);
+    EXPECT_EQ(d.vendor_id, c.vid);
+    EXPECT_EQ(d.product_id, c.pid);
+    EXPECT_EQ(d.manufacturer, c.maker);
+    EXPECT_EQ(d.product, c.product);
+    EXPECT_EQ(d.serial, c.serial);
+    EXPECT_EQ(d.by_id, c.by_id.empty() ? "" : t.dev(c.by_id));
+    EXPECT_TRUE(d.may_open);  // files of this test's own
+    EXPECT_EQ(d.access_fix, "");
+  }
+  const PortDetails gone = t.read("ttyUSB9");
+  EXPECT_FALSE(gone.exists);
+  EXPECT_EQ(PortDetailsText(gone), t.dev("ttyUSB9") + ": no such device");
+}
+
+TEST(PortDetails, AccessFixNamesTheGroupTheDeviceReallyHas) {
+  struct Case {
+    std::string group;
+    bool group_rw;
+    std::string fix;
+  };
+  const Case cases[] = {
+      {"dialout", true, "add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again"},
+      {"uucp", true, "add yourself to the uucp group: sudo usermod -aG uucp $USER, then log in again"},
+      // Joining the group does not help when the group may not read and write.
+      {"dialout", false, "ask the administrator for read and write access to /dev/ttyUSB0 (group dialout)"},
+      {"root", true, "ask the administrator for read and write access to /dev/ttyUSB0 (group root)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.group);
+    EXPECT_EQ(PortAccessFix("/dev/ttyUSB0", c.group, c.group_rw), c.fix);
+  }
+}
+
+TEST(PortDetails, DialogTextSaysWhatThePortIsAndHowToGetAccess) {
+  PortDetails usb;
+  usb.path = "/dev/ttyUSB0";
+  usb.exists = usb.usb = true;
+  usb.vendor_id = "0403";
+  usb.product_id = "6001";
+  usb.manufacturer = "FTDI";
+  usb.product = "FT232R USB UART";
+  usb.serial = "A50285BI";
+  usb.by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  usb.may_open = true;
+  EXPECT_EQ(PortDetailsText(usb), "USB 0403:6001 FTDI FT232R USB UART\nserial number A50285BI\n/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\nyou may open it");
+
+  PortDetails denied;
+  denied.path = "/dev/ttyS0";
+  denied.exists = true;
+  denied.may_open = false;
+  denied.access_fix = PortAccessFix("/dev/ttyS0", "dialout", true);
+  EXPECT_EQ(PortDetailsText(denied), "not a USB adapter\nyou may not open it: add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again");
+
+  PortDetails bare = usb;
+  bare.manufacturer = bare.product = bare.serial = bare.by_id = "";
+  EXPECT_EQ(PortDetailsText(bare), "USB 0403:6001\nserial number (none)\nyou may open it");
+}
+
+}  // namespace
+}  // namespace bms
