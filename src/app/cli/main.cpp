@@ -9,13 +9,13 @@
 #include <string>
 
 #include "app/cli/cli_common.h"
-#include "app/cli/monitor_reconnect.h"
 #include "app/cli/cmd_command.h"
 #include "app/cli/cmd_production.h"
 #include "app/cli/cmd_fw.h"
 #include "app/cli/cmd_oz890.h"
 #include "app/cli/cmd_history.h"
 #include "app/cli/cmd_eep2.h"
+#include "app/cli/monitor_reconnect.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
