@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/qt/frontend.h"
+#include "app/qt/main_window.h"
 #include "core/context.h"
 #include "core/link/port_supervisor.h"
 #include "core/platform/clock.h"
