@@ -2,6 +2,8 @@
 // /dev tree shaped like the kernel's and udev's.
 #include "core/platform/port_details.h"
 
+#include "core/link/port_supervisor.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -53,6 +55,17 @@ class FakeTree {
     dir_.write("dev/" + tty, "");
   }
   void by_id(const std::string& name, const std::string& tty) { fs::create_symlink("../../" + tty, dir_ / ("dev/serial/by-id/" + name)); }
+
+  // The adapter pulled out: udev and the kernel remove its node, links and sysfs entry.
+  void remove(const std::string& tty, const std::string& port) {
+    fs::remove_all(dir_ / ("sys/class/tty/" + tty));
+    fs::remove_all(dir_ / ("sys/devices/usb1/" + port));
+    fs::remove(dir_ / ("dev/" + tty));
+    for (const auto& e : fs::directory_iterator(dir_ / "dev/serial/by-id"))
+      if (!fs::exists(e.path())) fs::remove(e.path());
+  }
+  SysfsPortLocator locator() const { return SysfsPortLocator(dir_ / "sys/class/tty", dir_ / "dev"); }
+  const TempFolder& dir() const { return dir_; }
 
   PortDetails read(const std::string& dev_relative) const { return ReadPortDetails(dir_ / ("dev/" + dev_relative), dir_ / "sys/class/tty", dir_ / "dev"); }
   std::string dev(const std::string& rel) const { return dir_ / ("dev/" + rel); }
@@ -147,6 +160,70 @@ TEST(PortDetails, DialogTextSaysWhatThePortIsAndHowToGetAccess) {
   PortDetails bare = usb;
   bare.manufacturer = bare.product = bare.serial = bare.by_id = "";
   EXPECT_EQ(PortDetailsText(bare), "USB 0403:6001\nserial number (none)\nyou may open it");
+}
+
+TEST(PortLocator, TheSameUsbSerialNumberOnAnyTtyIsTheSameAdapter) {
+  FakeTree t;
+  t.usb("ttyUSB0", "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI");
+  SysfsPortLocator loc = t.locator();
+  const PortSighting was = loc.look(t.dev("ttyUSB0"));
+  ASSERT_TRUE(was.present);
+  EXPECT_EQ(was.usb_serial, "A50285BI");
+  EXPECT_FALSE(loc.find(was, t.dev("ttyUSB0")).present) << "the adapter still plugged in is no return";
+
+  t.remove("ttyUSB0", "1-2");
+  EXPECT_FALSE(loc.find(was, t.dev("ttyUSB0")).present);
+  t.usb("ttyUSB0", "1-3", "0403", "6001", "FTDI", "FT232R USB UART", "B7777777");
+  EXPECT_FALSE(loc.find(was, t.dev("ttyUSB0")).present) << "another adapter on the same name";
+  t.usb("ttyUSB1", "1-4", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI");
+  const PortSighting back = loc.find(was, t.dev("ttyUSB0"));
+  EXPECT_TRUE(back.present);
+  EXPECT_EQ(back.path, t.dev("ttyUSB1"));
+}
+
+TEST(PortLocator, AByIdLinkIsFollowedToTheAdaptersNewTty) {
+  FakeTree t;
+  t.usb("ttyUSB0", "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "");
+  t.by_id("usb-FTDI_FT232R_USB_UART-if00-port0", "ttyUSB0");
+  SysfsPortLocator loc = t.locator();
+  const std::string link = t.dev("serial/by-id/usb-FTDI_FT232R_USB_UART-if00-port0");
+  for (const bool by_link : {true, false}) {
+    SCOPED_TRACE(by_link ? "opened by the link" : "opened by the tty");
+    const std::string name = by_link ? link : t.dev("ttyUSB0");
+    const PortSighting was = loc.look(name);
+    ASSERT_TRUE(was.present);
+    EXPECT_EQ(was.by_id, link);
+    t.remove("ttyUSB0", "1-2");
+    EXPECT_FALSE(loc.find(was, name).present);
+    t.usb("ttyUSB2", "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "");
+    t.by_id("usb-FTDI_FT232R_USB_UART-if00-port0", "ttyUSB2");
+    const PortSighting back = loc.find(was, name);
+    EXPECT_TRUE(back.present);
+    EXPECT_EQ(back.path, by_link ? link : t.dev("ttyUSB2"));
+    t.remove("ttyUSB2", "1-2");
+    t.usb("ttyUSB0", "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "");
+    t.by_id("usb-FTDI_FT232R_USB_UART-if00-port0", "ttyUSB0");
+  }
+}
+
+TEST(PortLocator, ALinkIsBackOnlyWhenMadeAnew) {
+  FakeTree t;
+  const std::string link = t.dir() / "pack";
+  t.dir().write("dev/pts5", "");
+  fs::create_symlink(t.dev("pts5"), link);
+  SysfsPortLocator loc = t.locator();
+  const PortSighting was = loc.look(link);
+  ASSERT_TRUE(was.present);
+  EXPECT_EQ(was.usb_serial, "");
+  fs::remove(t.dev("pts5"));
+  EXPECT_FALSE(loc.find(was, link).present) << "a dangling link";
+  t.dir().write("dev/pts5", "");
+  EXPECT_FALSE(loc.find(was, link).present) << "the old link, now leading to somebody else's terminal";
+  fs::remove(link);
+  fs::create_symlink(t.dev("pts5"), link);
+  const PortSighting back = loc.find(was, link);
+  EXPECT_TRUE(back.present);
+  EXPECT_EQ(back.path, link);
 }
 
 }  // namespace

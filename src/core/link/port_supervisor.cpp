@@ -41,21 +41,24 @@ PortSighting SysfsPortLocator::look(const std::string& name) {
   if (::lstat(name.c_str(), &link) != 0 || ::stat(name.c_str(), &node) != 0) return s;
   if (!S_ISCHR(node.st_mode) && !S_ISREG(node.st_mode)) return s;  // regular files stand in for nodes in tests
   s.present = true;
-  // A link made anew (udev's by-id link, bmssim's --link) is a new identity
-  // even when it points at a device number used before.
-  s.node = S_ISLNK(link.st_mode) ? "L" + StatId(link) + ">" + StatId(node) : "N" + StatId(node);
+  // A link is known by itself: made anew (udev's by-id link, bmssim's --link)
+  // it is a new identity even when it points at a device number used before;
+  // left in place, it is the old one whatever its target has become.
+  s.device_node = "N" + StatId(node);
+  s.node = S_ISLNK(link.st_mode) ? "L" + StatId(link) : s.device_node;
   const PortDetails d = ReadPortDetails(name, sysfs_root_, dev_root_);
   if (d.usb) s.usb_serial = d.serial;
   s.by_id = d.by_id;
+  struct stat by_id {};
+  if (!s.by_id.empty() && ::lstat(s.by_id.c_str(), &by_id) == 0) s.by_id_node = "L" + StatId(by_id);
   return s;
 }
 
 PortSighting SysfsPortLocator::find(const PortSighting& was, const std::string& name) {
-  auto fresh = [&was](const PortSighting& s) { return s.present && s.node != was.node; };
   if (!was.usb_serial.empty()) {
     for (const SerialDeviceEntry& e : ListSerialDevices(sysfs_root_, dev_root_)) {
       PortSighting s = look(e.path);
-      if (s.usb_serial != was.usb_serial || !fresh(s)) continue;
+      if (!s.present || s.usb_serial != was.usb_serial || s.device_node == was.device_node) continue;
       // Opened by its by-id link: go on by the link, which follows the adapter.
       if (!was.by_id.empty() && name == was.by_id && s.by_id == was.by_id) s.path = was.by_id;
       return s;
@@ -64,7 +67,7 @@ PortSighting SysfsPortLocator::find(const PortSighting& was, const std::string& 
   }
   if (!was.by_id.empty()) {
     PortSighting s = look(was.by_id);
-    if (!fresh(s)) return PortSighting{};
+    if (!s.present || s.node == was.by_id_node) return PortSighting{};
     if (name != was.by_id) {
       const std::string real = RealPathOf(was.by_id);
       if (!real.empty()) s.path = real;
@@ -72,7 +75,7 @@ PortSighting SysfsPortLocator::find(const PortSighting& was, const std::string& 
     return s;
   }
   PortSighting s = look(name);
-  return fresh(s) ? s : PortSighting{};
+  return s.present && s.node != was.node ? s : PortSighting{};
 }
 
 // ---------------------------------------------------------------- PortSupervisor

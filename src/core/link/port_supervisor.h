@@ -17,10 +17,12 @@ class Context;
 // What stands at a port name at one moment.
 struct PortSighting {
   bool present = false;
-  std::string path;        // where the device is (a replugged adapter may get another name)
-  std::string usb_serial;  // the adapter's USB serial number, "" when none or not USB
-  std::string by_id;       // its /dev/serial/by-id link, "" when none
-  std::string node;        // identity of the node (and of the link leading to it)
+  std::string path;         // where the device is (a replugged adapter may get another name)
+  std::string usb_serial;   // the adapter's USB serial number, "" when none or not USB
+  std::string by_id;        // its /dev/serial/by-id link, "" when none
+  std::string node;         // identity of `path` itself: the link when it is one, else the node
+  std::string device_node;  // identity of the device node the path leads to
+  std::string by_id_node;   // identity of the by-id link, "" when none
 };
 
 // Finds ports; the real one reads sysfs and /dev, tests put in their own.
@@ -29,8 +31,9 @@ class PortLocator {
   virtual ~PortLocator() = default;
   // What is at `name` now.
   virtual PortSighting look(const std::string& name) = 0;
-  // Where the adapter seen as `was` (at port name `name`) is now: a sighting
-  // whose node differs from was.node, or one that is not present.
+  // Where the adapter seen as `was` (at port name `name`) is now, made anew
+  // since (its node, or the link it is found by, differs), or a sighting that
+  // is not present.
   virtual PortSighting find(const PortSighting& was, const std::string& name) = 0;
 };
 
