@@ -289,5 +289,43 @@ TEST_F(Supervised, StopDuringTheGapEndsTheRunAsStopDoes) {
   EXPECT_EQ(Rows().size(), cycle_times.size());
 }
 
+// Where the record-delay timer writes the rows, it keeps its pace through the
+// gap: every tick without a complete cycle since the previous row is one row
+// not written, in the counter and in its status text; the others write.
+TEST_F(Supervised, TimerRowsThroughTheGapAreCountedExactly) {
+  Start(PortSupervisor::Mode::Auto);
+  ctx.FormMain.TabSheetXPL.set_visible(true);
+  Unplug(kUnplugMs, 15200);
+  std::vector<int64_t> ticks;
+  ctx.TimerRecordDelay->on_timer = [this, &ticks] {
+    ticks.push_back(clock.now_ms());
+    TimerRecordDelayCntTimer(ctx);
+  };
+  RunUntil(25000);
+
+  ASSERT_EQ(supervisor->resumes(), 1u);
+  ASSERT_FALSE(cycle_times.empty());
+  ASSERT_FALSE(ticks.empty());
+  for (size_t i = 0; i < ticks.size(); ++i) EXPECT_EQ(ticks[i], cycle_times[0] + 3000 * static_cast<int64_t>(i + 1)) << "tick " << i + 1;
+  // The first complete cycle writes a row; each tick then writes one when a
+  // cycle completed since the previous row.
+  uint32_t written = 1, skipped = 0, skipped_in_gap = 0;
+  int64_t since = cycle_times[0];
+  for (int64_t tick : ticks) {
+    const bool fresh = std::any_of(cycle_times.begin(), cycle_times.end(), [&](int64_t t) { return t > since && t <= tick; });
+    if (fresh) {
+      ++written;
+      since = tick;
+    } else {
+      ++skipped;
+      if (tick > kLostMs && tick < LookAtOrAfter(15200)) ++skipped_in_gap;
+    }
+  }
+  EXPECT_EQ(skipped_in_gap, 3u) << "the ticks at about 6, 9 and 12 s fall into the gap";
+  EXPECT_EQ(ctx.Log->rows_written(), written);
+  EXPECT_EQ(ctx.Log->rows_skipped(), skipped);
+  EXPECT_EQ(Rows().size(), written);
+}
+
 }  // namespace
 }  // namespace bms
