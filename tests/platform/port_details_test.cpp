@@ -2,14 +2,15 @@
 // /dev tree shaped like the kernel's and udev's.
 #include "core/platform/port_details.h"
 
-#include "core/link/port_supervisor.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#include "core/link/port_supervisor.h"
+#include "core/shell/app.h"
 #include "platform/temp_folder.h"
+#include "sim_fixture.h"
 
 namespace bms {
 namespace {
@@ -160,6 +161,34 @@ TEST(PortDetails, DialogTextSaysWhatThePortIsAndHowToGetAccess) {
   PortDetails bare = usb;
   bare.manufacturer = bare.product = bare.serial = bare.by_id = "";
   EXPECT_EQ(PortDetailsText(bare), "USB 0403:6001\nserial number (none)\nyou may open it");
+}
+
+// The connection dialog shows the details of the port in its box, typed or
+// picked from the scan's list, before Yes is pressed.
+TEST(PortDetails, TheConnectionDialogShowsThePortInItsBox) {
+  SimBench b;
+  b.ctx.app.exe_name = "TQ58_LIT_bmsmon";
+  std::vector<std::string> asked;
+  b.ctx.PortDetailsOf = [&asked](const std::string& path) {
+    asked.push_back(path);
+    PortDetails d;
+    d.path = path;
+    d.exists = true;
+    d.may_open = false;
+    d.access_fix = PortAccessFix(path, "dialout", true);
+    return d;
+  };
+  CreateApplication(b.ctx);
+  TFormConfig& f = b.ctx.FormConfig;
+  f.CobBoxInterfaceName.set_items({"/dev/ttyUSB0", "/dev/ttyUSB1"});
+  f.CobBoxInterfaceName.select(1);
+  EXPECT_EQ(f.LabelPortDetails.text(), "not a USB adapter\nyou may not open it: add yourself to the dialout group: sudo usermod -aG dialout $USER, then log in again");
+  f.CobBoxInterfaceName.type("VirtualPack");
+  EXPECT_EQ(f.LabelPortDetails.text(), "VirtualPack: the built-in virtual pack");
+  f.CobBoxInterfaceName.select(0);
+  EXPECT_EQ(asked, (std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyUSB0"}));
+  f.CobBoxInterfaceName.type("");
+  EXPECT_EQ(f.LabelPortDetails.text(), "");
 }
 
 TEST(PortLocator, TheSameUsbSerialNumberOnAnyTtyIsTheSameAdapter) {
