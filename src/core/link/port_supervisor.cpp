@@ -188,6 +188,7 @@ bool PortSupervisor::RideOut() {
   event("link lost: " + reason + "; waiting for the adapter to come back");
   resume_requested_ = false;
   offered_ = false;
+  std::string last_open_error;
   while (ctx_.RunFlag.load() && !ctx_.clock.interrupted()) {
     ctx_.clock.sleep_ms(watch_ms_);
     if (!ctx_.RunFlag.load() || ctx_.clock.interrupted()) break;
@@ -221,7 +222,8 @@ bool PortSupervisor::RideOut() {
     // Not yet usable (still settling, taken by another program): look again
     // at the next interval; the operator is offered Resume again.
     const std::string why = ctx_.LinkError.get();
-    event("cannot open " + now.path + " yet: " + why);
+    if (why != last_open_error) event("cannot open " + now.path + " yet: " + why);  // said once, not every look
+    last_open_error = why;
     offered_ = false;
     resume_requested_ = false;
     ctx_.FormMain.BitBtnLinkResume.set_visible(false);
