@@ -18,6 +18,7 @@
 #include "core/parameters/parameter_state.h"
 #include "core/platform/clock.h"
 #include "core/platform/guarded.h"
+#include "core/platform/port_details.h"
 #include "core/platform/port_scan.h"
 #include "core/production_test/records.h"
 #include "core/ui/forms.h"
@@ -30,6 +31,7 @@ class DataLog;
 class RecordDelayTimer;
 class EvtRun;
 class PlotSampleQueue;
+class PortSupervisor;
 
 // Creates the port object for a port name (device path or the virtual pack).
 using PortFactory = std::function<std::unique_ptr<SerialPort>(const std::string& name)>;
@@ -145,6 +147,8 @@ class Context {
 
   // The serial-device list the connection dialog scans (sysfs by default).
   std::function<std::vector<SerialDeviceEntry>()> SerialDeviceList = [] { return ListSerialDevices(); };
+  // What a port is, for the connection dialog (sysfs and /dev by default).
+  std::function<PortDetails(const std::string&)> PortDetailsOf = [](const std::string& path) { return ReadPortDetails(path); };
 
   // ---- front-end hooks ----
   // Prompts and file choices (set by the front end; tests script it).
@@ -158,6 +162,9 @@ class Context {
   // Shows and prints the diagnosis report (set by the front end; without
   // one the report is filled but neither shown nor printed).
   ReportPrinter* Printer = nullptr;
+  // Rides out an adapter that vanishes during polling (set by a front end
+  // that resumes; without one a lost link ends the run).
+  PortSupervisor* Supervisor = nullptr;
 
   // Thread-safe: cancels a blocked read or write of the open port.
   void CancelLink();

@@ -749,6 +749,59 @@ TEST(PtyEndToEnd, MonitorStoppedWithCtrlCExitsZero) {
 }
 
 // ---------------------------------------------------------------------------
+// monitor --reconnect: bmssim killed and started again on the same link path.
+
+// Waits until standard error holds `text` (output is collected meanwhile).
+bool AwaitError(ChildProcess& p, const std::string& text, SteadyClock::time_point deadline) {
+  while (p.err().find(text) == std::string::npos) {
+    if (SteadyClock::now() >= deadline) return false;
+    p.await_lines("\x01", 1, std::min(deadline, In(milliseconds(200))));  // collects output until then
+  }
+  return true;
+}
+
+TEST(PtyEndToEnd, MonitorReconnectResumesOnTheSameLinkPathAndTheLogGoesOnInTheSameFile) {
+  testing::TempFolder tmp;
+  const std::string link = tmp / "pack";
+  Bmssim first;
+  ASSERT_TRUE(first.start({"--latency-ms", "1", "--link", link})) << first.proc.err();
+  ChildProcess cli;
+  ASSERT_TRUE(cli.start({BMS_CLI_PATH, "monitor", "--port", link, "--log", "--data-dir", tmp.path(), "--reconnect"}, tmp.path())) << cli.err();
+  ASSERT_TRUE(cli.await_lines("cycle ", 2, In(seconds(60)))) << "no polling; stderr:\n" << cli.err();
+
+  first.proc.signal(SIGKILL);
+  ASSERT_TRUE(first.proc.wait(In(seconds(30))).has_value());
+  ASSERT_TRUE(AwaitError(cli, "link lost: ", In(seconds(30)))) << "stderr:\n" << cli.err();
+  const size_t before = cli.count_lines("cycle ");
+  Bmssim second;
+  ASSERT_TRUE(second.start({"--latency-ms", "1", "--link", link})) << second.proc.err();
+  ASSERT_TRUE(AwaitError(cli, "resumed on " + link, In(seconds(30)))) << "stderr:\n" << cli.err();
+  ASSERT_TRUE(cli.await_lines("cycle ", before + 2, In(seconds(60)))) << "no polling after the resume; stderr:\n" << cli.err();
+  cli.signal(SIGINT);
+  const std::optional<int> status = cli.wait(In(seconds(15)));
+  ASSERT_TRUE(status.has_value()) << "bmsmon-cli still runs after Ctrl-C; stderr:\n" << cli.err();
+  EXPECT_EQ(ExitCode(*status), 0) << cli.err();
+  EXPECT_EQ(cli.err().find("Link lost: "), std::string::npos) << "the run went on: " << cli.err();
+
+  const std::vector<fs::path> files = CsvFiles(tmp / "Log_Record");
+  ASSERT_EQ(files.size(), 1u) << "the log goes on in the same file";
+  const std::string text = ReadFile(files[0]);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  const std::vector<std::string> lines = SplitLines(text);
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(lines[0], kPlainHeader);
+  for (size_t r = 1; r < lines.size(); ++r) {
+    SCOPED_TRACE("row " + std::to_string(r));
+    ParsedRow row;
+    std::string why;
+    EXPECT_TRUE(ParseRow(lines[r], &row, &why)) << why;
+  }
+  EXPECT_EQ(lines.size() - 1, cli.count_lines("cycle ")) << "one row for each completed cycle, before and after the gap";
+  EXPECT_GE(lines.size() - 1, before + 2);
+}
+
+// ---------------------------------------------------------------------------
 // Quitting while a worker waits on the line.
 
 TEST(PtyEndToEnd, ShutdownEndsAWorkerBlockedInAReadAndReleasesThePort) {

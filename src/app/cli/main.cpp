@@ -15,6 +15,7 @@
 #include "app/cli/cmd_oz890.h"
 #include "app/cli/cmd_history.h"
 #include "app/cli/cmd_eep2.h"
+#include "app/cli/monitor_reconnect.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
@@ -66,6 +67,7 @@ struct MonitorOptions {
   bool log = false;
   long first_cycle_timeout_s = 60;
   bool json = false;
+  bool reconnect = false;
 };
 
 const char* const kFlagNames[] = {"OV", "UV", "OC", "SC", "OT", "UT"};
@@ -151,6 +153,8 @@ int Monitor(const MonitorOptions& o) {
     std::lock_guard<std::mutex> lock(err_mu);
     std::cerr << "bmsmon-cli: " << cli::Term(text) << std::endl;
   };
+  // Rides out a vanished adapter and resumes when it is back.
+  const std::unique_ptr<bms::PortSupervisor> supervisor = o.reconnect ? cli::MakeReconnectSupervisor(ctx, err_mu) : nullptr;
 
   std::mutex mu;
   std::condition_variable cv;
@@ -294,6 +298,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1L, 3600L))
       ->type_name("S");
   mon_cmd->add_flag("--json", mon.json, "one JSON object per completed cycle");
+  mon_cmd->add_flag("--reconnect", mon.reconnect, "when the adapter vanishes, wait for it to come back and resume (same data log)");
   mon_cmd->callback([&] { env.exit_status = Monitor(mon); });
 
   CmdOptions cmd;

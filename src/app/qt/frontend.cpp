@@ -84,10 +84,13 @@ Frontend::Frontend(bms::Context& ctx) : ctx_(ctx), binder_(std::make_unique<Bind
   others_.emplace_back(&ctx_.Form_EEP_PARAMETER, std::make_unique<EepParameterWindow>());
   others_.emplace_back(&ctx_.Form_ENG_Password, std::make_unique<PasswordDialog>());
   plots_ = new PlotPanel(ctx_, main_.get());
+  supervisor_ = std::make_unique<bms::PortSupervisor>(ctx_, std::make_unique<bms::SysfsPortLocator>(), bms::PortSupervisor::Mode::Offer);
+  supervisor_->attach();
 }
 
 Frontend::~Frontend() {
   detach();
+  supervisor_.reset();
   operator_.reset();
   others_.clear();
   main_.reset();

@@ -10,6 +10,7 @@
 
 #include "app/qt/binder.h"
 #include "core/context.h"
+#include "core/link/port_supervisor.h"
 
 namespace bms::qt {
 
@@ -72,6 +73,13 @@ class Frontend {
   bool attached_ = false;
   std::unique_ptr<QtOperator> operator_;  // prompts and file dialogs of the production test
   PlotPanel* plots_ = nullptr;            // owned by the main window
+
+ public:
+  // Rides out a vanished adapter during polling and offers Resume when it is back.
+  bms::PortSupervisor& supervisor() { return *supervisor_; }
+
+ private:
+  std::unique_ptr<bms::PortSupervisor> supervisor_;
 };
 
 }  // namespace bms::qt

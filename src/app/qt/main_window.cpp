@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt/build.h"
+#include "app/qt/stale_bar.h"
 
 namespace bms::qt {
 
@@ -55,6 +56,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   upper->addWidget(buildRightColumn(), 0);
   v->addLayout(upper, 1);  // room to spare goes to the cell gauges
   v->addWidget(buildPages(), 0);
+  // The port supervisor's stale mark and resume offer, above the live values.
+  v->insertWidget(1, BuildLinkStaleBar(upper));
   setCentralWidget(central);
   setStatusBar(Named(new PanelStatusBar({190, 190, 250, 200}), "StatusBarView"));
   Compact(this);

@@ -55,6 +55,12 @@ ConfigDialog::ConfigDialog(QWidget* parent) : ToolDialog("FormConfig", true, par
   gauge->setFixedHeight(14);
   grid->addWidget(gauge, 1, 0, 1, 3);
   grid->addWidget(NamedLabel("LbInterfaceName"), 2, 0, 1, 3);
+  // What the selected port is and whether this user may open it.
+  auto* details = NamedLabel("LabelPortDetails");
+  details->setWordWrap(true);
+  details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details->setMinimumHeight(details->fontMetrics().lineSpacing() * 5);  // the details run to five lines
+  grid->addWidget(details, 4, 0, 1, 3);
   grid->addWidget(NamedLabel("Label2"), 3, 0);
   grid->addWidget(Combo("ComboBoxBaudRate", 170), 3, 1);
   grid->addWidget(NamedLabel("Label3"), 3, 2);

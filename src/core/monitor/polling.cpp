@@ -7,6 +7,7 @@
 #include "core/commands/identity.h"
 #include "core/link/frame.h"
 #include "core/link/link_port.h"
+#include "core/link/port_supervisor.h"
 #include "core/monitor/data_log.h"
 #include "core/monitor/live_display.h"
 #include "core/monitor/plot_series.h"
@@ -28,6 +29,8 @@ constexpr uint8_t kEventChargeStop = 0x82;
 // with the reason in status panel 2.
 bool Stopped(Context& ctx) {
   if (ctx.LinkLost.load() && ctx.RunFlag.load()) {
+    // A supervisor rides the loss out: the cycle ends here, the run may go on.
+    if (ctx.Supervisor) return true;
     ctx.RunFlag = 0;
     SetStatusPanel(ctx, 2, "  Link lost: " + ctx.LinkError.get());
   }
@@ -98,8 +101,13 @@ bool FullCycleReads(Context& ctx, std::string* missing) {
 
 void CycleHook(Context& ctx, bool completed) {
   if (completed) TapPlotSample(ctx);
+  if (ctx.Supervisor) ctx.Supervisor->NoteCycle(completed);
   if (ctx.MonitorCycleHook) ctx.MonitorCycleHook(completed);
 }
+
+// After the cycles ended: true when a lost adapter came back and the cycles
+// go on, on the same run and the same data log.
+bool ResumeAfterLinkLoss(Context& ctx) { return ctx.Supervisor != nullptr && ctx.Supervisor->RideOut(); }
 
 void StartLog(Context& ctx, bool pq) {
   ctx.LogEnabled = ctx.FormConfig.CheckBoxLogFileSave.checked() ? 1 : 0;
@@ -289,35 +297,37 @@ void MonitorLoop(Context& ctx) {
     if (sent) ctx.clock.sleep_ms(500);
   }
   ctx.CycleDone = 0;
-  while (!Stopped(ctx)) {
-    if (ctx.LinkBusy.load()) {
-      // The port is lent to another operation: no cycle, look again shortly.
-      ctx.clock.sleep_ms(1);
-      continue;
-    }
-    bool completed = false;
-    std::string missing = "no valid status block";
-    ctx.clock.sleep_ms(10);
-    if (Stopped(ctx)) break;
-    SendStatusPoll(ctx);
-    if (Stopped(ctx)) break;
-    if (ReadStatusBlock(ctx)) {
-      missing.clear();
-      if (!FullCycleReads(ctx, &missing)) break;
-      completed = missing.empty();
-    }
-    m.EditBarCode32.set_text("");
-    ReadBarcodeBySelection(ctx, AutoProbe::ExternalEnds);
-    if (m.CheckBoxLastChgDate.checked()) {
-      m.CheckBoxLastChgDate.set_enabled(false);
-      FindLastChargeDate(ctx);
+  do {
+    while (!Stopped(ctx)) {
+      if (ctx.LinkBusy.load()) {
+        // The port is lent to another operation: no cycle, look again shortly.
+        ctx.clock.sleep_ms(1);
+        continue;
+      }
+      bool completed = false;
+      std::string missing = "no valid status block";
+      ctx.clock.sleep_ms(10);
       if (Stopped(ctx)) break;
-      m.CheckBoxLastChgDate.set_enabled(true);
+      SendStatusPoll(ctx);
+      if (Stopped(ctx)) break;
+      if (ReadStatusBlock(ctx)) {
+        missing.clear();
+        if (!FullCycleReads(ctx, &missing)) break;
+        completed = missing.empty();
+      }
+      m.EditBarCode32.set_text("");
+      ReadBarcodeBySelection(ctx, AutoProbe::ExternalEnds);
+      if (m.CheckBoxLastChgDate.checked()) {
+        m.CheckBoxLastChgDate.set_enabled(false);
+        FindLastChargeDate(ctx);
+        if (Stopped(ctx)) break;
+        m.CheckBoxLastChgDate.set_enabled(true);
+      }
+      if (Stopped(ctx)) break;
+      LogCycleRow(ctx, completed, missing);
+      CycleHook(ctx, completed);
     }
-    if (Stopped(ctx)) break;
-    LogCycleRow(ctx, completed, missing);
-    CycleHook(ctx, completed);
-  }
+  } while (ResumeAfterLinkLoss(ctx));
   EndSequence(ctx, true, false);
 }
 
@@ -330,30 +340,32 @@ void MonitorLoopPQ(Context& ctx) {
   }
   StartLog(ctx, true);
   ctx.CycleDone = 0;
-  while (!Stopped(ctx)) {
-    bool completed = false;
-    std::string missing = "no valid status block";
-    ctx.clock.sleep_ms(100);
-    if (Stopped(ctx)) break;
-    if (ctx.LinkBusy.load()) continue;
-    SendStatusPoll(ctx);
-    if (Stopped(ctx)) break;
-    ctx.clock.sleep_ms(200);
-    if (Stopped(ctx)) break;
-    if (ReadStatusBlock(ctx)) {
-      missing.clear();
-      bool stopped = false;
-      for (uint16_t page = 1; page <= 4 && !stopped; ++page) {
-        if (!ReadCellPage(ctx, page, 50) && missing.empty()) missing = CellPageMissing(page);
-        stopped = Stopped(ctx);
+  do {
+    while (!Stopped(ctx)) {
+      bool completed = false;
+      std::string missing = "no valid status block";
+      ctx.clock.sleep_ms(100);
+      if (Stopped(ctx)) break;
+      if (ctx.LinkBusy.load()) continue;
+      SendStatusPoll(ctx);
+      if (Stopped(ctx)) break;
+      ctx.clock.sleep_ms(200);
+      if (Stopped(ctx)) break;
+      if (ReadStatusBlock(ctx)) {
+        missing.clear();
+        bool stopped = false;
+        for (uint16_t page = 1; page <= 4 && !stopped; ++page) {
+          if (!ReadCellPage(ctx, page, 50) && missing.empty()) missing = CellPageMissing(page);
+          stopped = Stopped(ctx);
+        }
+        if (stopped) break;
+        completed = missing.empty();
+        if (completed) ctx.CycleDone = 1;
       }
-      if (stopped) break;
-      completed = missing.empty();
-      if (completed) ctx.CycleDone = 1;
+      LogCycleRow(ctx, completed, missing);
+      CycleHook(ctx, completed);
     }
-    LogCycleRow(ctx, completed, missing);
-    CycleHook(ctx, completed);
-  }
+  } while (ResumeAfterLinkLoss(ctx));
   EndSequence(ctx, true, true);
 }
 

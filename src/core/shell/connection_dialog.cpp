@@ -3,6 +3,7 @@
 #include "core/link/link_port.h"
 #include "core/platform/port_scan.h"
 #include "core/shell/editions.h"
+#include "core/shell/port_details_view.h"
 
 namespace bms {
 
@@ -156,6 +157,7 @@ void WireConnectionDialog(Context& ctx) {
   f.SpdBtnYES.on_click = [&ctx] { SpdBtnYESClick(ctx); };
   f.CheckBoxLogFileSave.on_click = [&ctx] { CheckBoxLogFileSaveClick(ctx); };
   f.on_close = [&ctx] { FormConfigClose(ctx); };
+  WirePortDetails(ctx);
 }
 
 }  // namespace bms

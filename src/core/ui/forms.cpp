@@ -175,6 +175,9 @@ TFormMain::TFormMain(std::mutex& lock, UiEventSink*& sink) : Form("FormMain", lo
   SpdBtnEVTTest.set_font_color(kBlue);
   MemoLog.set_items({"測試項目顯示區"});
   Timer_EVT_Balance_Check.set_enabled(false);
+  LabelLinkStale.set_visible(false);
+  Caption(BitBtnLinkResume, "Resume");
+  BitBtnLinkResume.set_visible(false);
 }
 
 TFormConfig::TFormConfig(std::mutex& lock, UiEventSink*& sink) : Form("FormConfig", lock, sink) {
@@ -191,6 +194,7 @@ TFormConfig::TFormConfig(std::mutex& lock, UiEventSink*& sink) : Form("FormConfi
   Caption(Label2, "Baud Rate");
   Caption(Label3, "bps");
   ComboBoxBaudRate.set_items({"9600", "19200"});
+  LabelPortDetails.set_text("");
 }
 
 TFormEEPROM::TFormEEPROM(std::mutex& lock, UiEventSink*& sink) : Form("FormEEPROM", lock, sink) {

@@ -406,6 +406,9 @@ class TFormMain : public Form {
  public:
   TFormMain(std::mutex& lock, UiEventSink*& sink);
   BMS_TFORMMAIN_CONTROLS(BMS_DECLARE_CONTROL)
+  // The port supervisor: the stale mark of the live values and the resume offer.
+  BMS_DECLARE_CONTROL(LabelLinkStale)
+  BMS_DECLARE_CONTROL(BitBtnLinkResume)
   // Numbered controls, index 1..14 (13 for resistances); index 0 unused.
   Control* EditVCellN[15] = {};
   Control* CGaugeVCellN[15] = {};
@@ -419,6 +422,8 @@ class TFormConfig : public Form {
  public:
   TFormConfig(std::mutex& lock, UiEventSink*& sink);
   BMS_TFORMCONFIG_CONTROLS(BMS_DECLARE_CONTROL)
+  // What the selected port is and whether this user may open it.
+  BMS_DECLARE_CONTROL(LabelPortDetails)
 };
 
 class TFormEEPROM : public Form {
