@@ -6,8 +6,8 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>

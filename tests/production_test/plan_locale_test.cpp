@@ -44,8 +44,7 @@ TEST_F(PlanLocaleTest, RealValuesReadTheSameUnderACommaLocale) {
     }
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(locale) + " " + c.text);
-      const PlanLoadResult r =
-          LoadTestPlan(ctx, Plan(std::string("[Set]\nfBtyDsgLOADCurrent=") + c.text + "\n[Check]\nBMSChgDsgCurrentMax=" + c.text + "\n"));
+      const PlanLoadResult r = LoadTestPlan(ctx, Plan(std::string("[Set]\nfBtyDsgLOADCurrent=") + c.text + "\n[Check]\nBMSChgDsgCurrentMax=" + c.text + "\n"));
       ASSERT_TRUE(r.ok) << r.error;
       EXPECT_FLOAT_EQ(ctx.EVT_TEST.get().fBtyDsgLOADCurrent, c.current);
       EXPECT_EQ(ctx.EVT_TEST.get().BMSChgDsgCurrentMax, c.max);
