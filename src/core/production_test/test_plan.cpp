@@ -1,6 +1,7 @@
 #include "core/production_test/test_plan.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -162,10 +163,18 @@ bool ParseReal(std::string_view text, double* out) {
   if (t.empty()) return false;
   for (char c : t)
     if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E')) return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(t.c_str(), &end);
-  if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(v)) return false;
+  // from_chars reads the decimal point whatever the process locale says
+  // (the GUI takes the locale of the environment, where it may be a comma);
+  // it takes no plus sign, which the plan files may carry.
+  const char* first = t.data();
+  const char* last = t.data() + t.size();
+  if (*first == '+') {
+    ++first;
+    if (first == last || *first == '-' || *first == '+') return false;  // one sign at most
+  }
+  double v = 0;
+  const std::from_chars_result r = std::from_chars(first, last, v);
+  if (r.ec != std::errc() || r.ptr != last || !std::isfinite(v)) return false;
   *out = v;
   return true;
 }
