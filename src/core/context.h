@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/history/records.h"
+#include "core/link/frame_tap.h"
 #include "core/link/gateway_types.h"
 #include "core/link/serial_port.h"
 #include "core/link/workers.h"
@@ -95,6 +96,7 @@ class Context {
   std::atomic<uint64_t> ValidReplies{0};   // replies and status blocks that passed their checks
   Workers workers;
   ShuEnableConfig ShuEnable = DefaultShuEnableConfig();
+  FrameTapPoint FrameTaps;  // every frame on the link, for the frame inspector and the trace file
 
   // ---- protocol records ----
   Guarded<std::array<ReplyRecord, 8>> ReplyRecords;
