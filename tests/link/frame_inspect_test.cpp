@@ -295,7 +295,7 @@ TEST_F(FrameTraceTest, TraceOfPollingMatchesTheWireLog) {
   int64_t previous = -1;
   for (const std::string& line : lines) {
     const Parsed p = Parse(line);
-    EXPECT_NE(p.verdict.find("BAD"), 0u) << line;
+    EXPECT_EQ(p.verdict.find("BAD"), std::string::npos) << line;
     EXPECT_NE(p.verdict, "no frame") << line;
     if (previous < 0)
       EXPECT_EQ(p.wait, "         -");

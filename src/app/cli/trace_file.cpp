@@ -1,6 +1,7 @@
 #include "app/cli/trace_file.h"
 
 #include <chrono>
+#include <iostream>
 #include <ostream>
 
 #include "app/cli/cli_common.h"
@@ -18,11 +19,20 @@ bool TraceFile::Start(const std::string& path, std::string* why) {
     while (!stop_) {
       cv_.wait_for(lock, std::chrono::milliseconds(50));
       lock.unlock();
-      trace_.pump();
+      Pump();
       lock.lock();
     }
   });
   return true;
+}
+
+void TraceFile::Pump() {
+  trace_.pump();
+  // Said the moment it happens, as a failed log row is.
+  if (trace_.failed() && !said_failure_) {
+    said_failure_ = true;
+    std::cerr << ("bmsmon-cli: trace write failed: " + Term(trace_.error()) + "\n") << std::flush;
+  }
 }
 
 void TraceFile::Stop() {
@@ -35,6 +45,7 @@ void TraceFile::Stop() {
     writer_.join();
   }
   trace_.finish();
+  Pump();
 }
 
 bool TraceFile::Report(std::ostream& err) const {

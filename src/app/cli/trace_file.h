@@ -34,7 +34,10 @@ class TraceFile {
   const bms::FrameTrace& trace() const { return trace_; }
 
  private:
+  void Pump();
+
   bms::FrameTrace trace_;
+  bool said_failure_ = false;
   std::mutex mu_;
   std::condition_variable cv_;
   bool stop_ = false;

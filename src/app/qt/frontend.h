@@ -15,6 +15,7 @@ namespace bms::qt {
 
 class MainWindow;
 class QtOperator;
+class FrameInspector;
 
 // QApplication that shows an error escaping an event handler in a message
 // box and carries on.
@@ -59,6 +60,8 @@ class Frontend {
   // The window bound to a form, or nullptr.
   QWidget* window_of(const bms::Form& form) const;
   std::vector<QWidget*> windows() const;
+  // The frame inspector, opened by the main window's "Frames" button.
+  FrameInspector& frame_inspector() { return *inspector_; }
 
  private:
   void disable_placeholders();
@@ -69,6 +72,7 @@ class Frontend {
   std::vector<std::pair<const bms::Form*, std::unique_ptr<QWidget>>> others_;
   bool attached_ = false;
   std::unique_ptr<QtOperator> operator_;  // prompts and file dialogs of the production test
+  std::unique_ptr<FrameInspector> inspector_;
 };
 
 }  // namespace bms::qt
