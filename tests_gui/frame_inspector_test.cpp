@@ -1,10 +1,12 @@
 // The frame inspector in the running tool, offscreen: opened from the main
 // window while polling runs, its rows read back against the wire log; the
 // filters, the pause, the export and the count of skipped frames.
+#include "app/qt/frame_inspector.h"
+
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -19,7 +21,6 @@
 #include <set>
 #include <string>
 
-#include "app/qt/frame_inspector.h"
 #include "app/qt/frontend.h"
 #include "app/qt/main_window.h"
 #include "core/context.h"

@@ -58,10 +58,8 @@ bool TraceFile::Report(std::ostream& err) const {
 }
 
 nlohmann::json TraceFile::Json() const {
-  nlohmann::json j = {{"file", JsonText(trace_.path())},
-                      {"frames_written", trace_.frames_written()},
-                      {"frames_skipped", trace_.frames_skipped()},
-                      {"trace_failed", trace_.failed()}};
+  nlohmann::json j = {
+      {"file", JsonText(trace_.path())}, {"frames_written", trace_.frames_written()}, {"frames_skipped", trace_.frames_skipped()}, {"trace_failed", trace_.failed()}};
   if (trace_.failed()) j["trace_error"] = JsonText(trace_.error());
   return j;
 }

@@ -50,7 +50,7 @@ class FrameFilter : public QSortFilterProxyModel {
   Q_OBJECT
  public:
   using QSortFilterProxyModel::QSortFilterProxyModel;
-  void set_direction(int which);                    // 0 all, 1 TX, 2 RX
+  void set_direction(int which);  // 0 all, 1 TX, 2 RX
   // nullopt: every address; valid false: the operator's text is no
   // address, nothing is shown.
   void set_address(std::optional<uint16_t> address, bool valid = true);
@@ -118,8 +118,8 @@ class FrameInspector : public QWidget {
   bool attached_ = false;
   bool paused_ = false;
   std::vector<bms::FrameRow> held_;  // taken while paused
-  uint64_t held_overflow_ = 0;    // frames a full pause could not hold
-  uint64_t overflow_pending_ = 0;  // of those, not yet announced by a row
+  uint64_t held_overflow_ = 0;       // frames a full pause could not hold
+  uint64_t overflow_pending_ = 0;    // of those, not yet announced by a row
   size_t max_rows_;
 };
 

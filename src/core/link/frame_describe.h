@@ -36,7 +36,7 @@ struct FrameDescription {
   FrameKind kind = FrameKind::Unframed;
   std::string meaning;  // terminal-safe
   FrameVerdict verdict = FrameVerdict::None;
-  std::string verdict_text;          // "checksum ok", "CRC BAD (...)", "-"
+  std::string verdict_text;         // "checksum ok", "CRC BAD (...)", "-"
   std::optional<uint16_t> address;  // register, Modbus start or gateway register
 };
 

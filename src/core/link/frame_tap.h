@@ -22,8 +22,8 @@ class Clock;
 enum class FrameDirection : uint8_t { Out, In };
 
 struct TappedFrame {
-  uint64_t seq = 0;            // 1, 2, 3 ... over all frames offered to this queue
-  int64_t t_ms = 0;            // out: the write started; in: the read handed the bytes over
+  uint64_t seq = 0;  // 1, 2, 3 ... over all frames offered to this queue
+  int64_t t_ms = 0;  // out: the write started; in: the read handed the bytes over
   FrameDirection dir = FrameDirection::Out;
   uint64_t skipped_before = 0;  // frames dropped since the previous frame that got through
   std::vector<uint8_t> bytes;
