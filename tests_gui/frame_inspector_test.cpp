@@ -24,6 +24,7 @@
 #include "app/qt/frontend.h"
 #include "app/qt/main_window.h"
 #include "core/context.h"
+#include "core/link/frame.h"
 #include "core/link/frame_describe.h"
 #include "core/shell/app.h"
 #include "sim/port_factory.h"

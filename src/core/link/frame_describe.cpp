@@ -55,12 +55,21 @@ size_t TextBlockAt(const uint8_t* b, size_t n) {
     if (b[i] == '\r') return i + 1;
   return 0;
 }
+// A Modbus reply: its length from the function, and either the pack's
+// slave address or a CRC that holds (so stray bytes are not taken for one).
 size_t ModbusReplyAt(const uint8_t* b, size_t n) {
   if (n < 5) return 0;
-  if (b[1] == kModbusReadHolding) return n >= 5u + b[2] ? 5u + b[2] : 0;
-  if (b[1] == kModbusWriteRegisters) return n >= 8 ? 8 : 0;
-  if (b[1] == (kModbusReadHolding | 0x80) || b[1] == (kModbusWriteRegisters | 0x80)) return 5;
-  return 0;
+  size_t len = 0;
+  if (b[1] == kModbusReadHolding)
+    len = 5u + b[2];
+  else if (b[1] == kModbusWriteRegisters)
+    len = 8;
+  else if (b[1] == (kModbusReadHolding | 0x80) || b[1] == (kModbusWriteRegisters | 0x80))
+    len = 5;
+  if (len == 0 || n < len) return 0;
+  if (b[0] == ModbusSlaveAddress) return len;
+  const uint16_t crc = ModbusCrc16(b, len - 2);
+  return b[len - 2] == (crc & 0xFF) && b[len - 1] == (crc >> 8) ? len : 0;
 }
 
 using FrameAt = size_t (*)(const uint8_t*, size_t);
