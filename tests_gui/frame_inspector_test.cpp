@@ -126,19 +126,28 @@ TEST_F(FrameInspectorSession, OpenedDuringPollingListsTheFramesOfTheWire) {
   // Every row is a frame the wire log saw, with its bytes, in its order.
   std::string wire_tx, wire_rx;
   for (const auto& e : wire.entries()) (e.dir == bms::sim::Direction::HostToPack ? wire_tx : wire_rx) += bms::sim::HexBytes(e.bytes.data(), e.bytes.size()) + " ";
-  std::string shown_tx, shown_rx;
+  std::string shown_tx;
+  size_t rx_at = 0, rx_rows = 0;
   std::set<std::string> meanings;
   for (int r = 0; r < rows.rowCount(); ++r) {
     const std::string bytes = Cell(rows, r, FrameTableModel::kBytes);
-    (Cell(rows, r, FrameTableModel::kDirection) == "TX" ? shown_tx : shown_rx) += bytes + " ";
+    if (Cell(rows, r, FrameTableModel::kDirection) == "TX") {
+      shown_tx += bytes + " ";
+    } else {
+      // In the order the pack sent them; bytes the link purged before a
+      // read (the real clock lets a reply start early) are not listed.
+      const size_t found = wire_rx.find(bytes, rx_at);
+      EXPECT_NE(found, std::string::npos) << bytes;
+      if (found != std::string::npos) rx_at = found + bytes.size();
+      ++rx_rows;
+    }
     EXPECT_EQ(Cell(rows, r, FrameTableModel::kCheck).find("BAD"), std::string::npos) << bytes;
     const std::string meaning = Cell(rows, r, FrameTableModel::kMeaning);
     meanings.insert(meaning.substr(0, meaning.find(' ')));
   }
   ASSERT_FALSE(shown_tx.empty());
-  ASSERT_FALSE(shown_rx.empty());
+  ASSERT_GT(rx_rows, 0u);
   EXPECT_NE(wire_tx.find(shown_tx), std::string::npos) << "the frames shown are a run of the host's writes";
-  EXPECT_NE(wire_rx.find(shown_rx), std::string::npos) << "and of the pack's bytes";
   EXPECT_TRUE(meanings.count("request")) << "a request frame is shown";
   EXPECT_TRUE(meanings.count("reply")) << "a reply is shown";
   EXPECT_EQ(Cell(rows, 1, FrameTableModel::kWait)[0], '+');
