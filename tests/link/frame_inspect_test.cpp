@@ -34,10 +34,12 @@ Bytes WithModbusCrc(Bytes b) {
 }
 
 Bytes RegisterFrame(uint8_t id, Bytes data) {
-  Bytes f = {0x40, 0x00, id};
-  f.insert(f.end(), data.begin(), data.end());
-  f.push_back(FrameChecksum(f.data()));
-  f.push_back(0x0D);
+  Bytes f(kFrameSize, 0);
+  f[0] = kFrameStart;
+  f[2] = id;
+  for (size_t i = 0; i < 8 && i < data.size(); ++i) f[3 + i] = data[i];
+  f[11] = FrameChecksum(f.data());
+  f[12] = kFrameEnd;
   return f;
 }
 
@@ -325,6 +327,38 @@ TEST_F(FrameTraceTest, TraceOfPollingMatchesTheWireLog) {
   EXPECT_EQ(w, writes.size());
   for (const auto& e : replies) wire_rx_hex += (wire_rx_hex.empty() ? "" : " ") + sim::HexBytes(e.bytes.data(), e.bytes.size());
   EXPECT_EQ(rx_hex, wire_rx_hex);
+}
+
+// The gateway's own port is tapped too: its request and reply, with the
+// bytes of the wire and the write stamped when it started.
+TEST_F(FrameTraceTest, GatewayFramesAreTappedOnTheirOwnPort) {
+  auto q = std::make_shared<FrameQueue>(16);
+  ctx.FrameTaps.attach(q);
+  std::unique_ptr<SerialPort> port;
+  ASSERT_TRUE(OpenGatewayPort(ctx, sim::kVirtualPortName, port));
+  ASSERT_TRUE(SendGatewayRequest(*port, kGatewayKindRead, kOz890Address, 0x05));
+  uint8_t value = 0;
+  ASSERT_TRUE(ReadGatewayReply(*port, kOz890Address, 0x05, &value));
+  port->close();
+  ctx.FrameTaps.detach(q);
+
+  std::vector<TappedFrame> frames;
+  q->take(frames);
+  ASSERT_EQ(frames.size(), 2u);
+  const auto writes = wire.host_writes();
+  const auto replies = wire.pack_bytes();
+  ASSERT_EQ(writes.size(), 1u);
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(frames[0].dir, TX);
+  EXPECT_EQ(frames[0].bytes, writes[0].bytes);
+  EXPECT_EQ(frames[0].t_ms, writes[0].t_ms());
+  EXPECT_EQ(frames[1].dir, RX);
+  EXPECT_EQ(frames[1].bytes, replies[0].bytes);
+  FrameDescriber describer;
+  EXPECT_EQ(describer.row(frames[0]).d.meaning, "gateway request code 0x07 (register read), device 0x60 register 0x05");
+  const FrameRow reply = describer.row(frames[1]);
+  EXPECT_EQ(reply.d.kind, FrameKind::GatewayReply);
+  EXPECT_EQ(reply.d.verdict_text, "CRC ok");
 }
 
 // A trace never replaces a file: a taken name is refused, the file kept.
