@@ -42,8 +42,8 @@ class FrameQueue {
   void push(int64_t t_ms, FrameDirection dir, const uint8_t* bytes, size_t n);
   // Hands over every waiting frame, oldest first (appended to out).
   void take(std::vector<TappedFrame>& out);
-  // Frames dropped so far, and dropped after the last frame taken (they
-  // will be announced by the next frame that gets through).
+  // Frames dropped so far, and those dropped since the last frame that got
+  // into the queue (the next frame that gets in announces them).
   uint64_t dropped() const;
   uint64_t dropped_pending() const;
   uint64_t offered() const;
