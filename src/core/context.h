@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/history/records.h"
+#include "core/link/frame_tap.h"
 #include "core/link/gateway_types.h"
 #include "core/link/serial_port.h"
 #include "core/link/workers.h"
@@ -102,6 +103,7 @@ class Context {
   // the polling worker pushes under plot_tap_mu, so a detach waits for it.
   std::mutex plot_tap_mu;
   PlotSampleQueue* PlotTap = nullptr;
+  FrameTapPoint FrameTaps;  // every frame on the link, for the frame inspector and the trace file
 
   // ---- protocol records ----
   Guarded<std::array<ReplyRecord, 8>> ReplyRecords;

@@ -16,6 +16,7 @@
 #include "app/cli/cmd_history.h"
 #include "app/cli/cmd_eep2.h"
 #include "app/cli/monitor_reconnect.h"
+#include "app/cli/trace_file.h"
 #include "core/context.h"
 #include "core/link/link_port.h"
 #include "core/monitor/data_log.h"
@@ -68,6 +69,7 @@ struct MonitorOptions {
   long first_cycle_timeout_s = 60;
   bool json = false;
   bool reconnect = false;
+  std::string trace;  // --trace FILE: every frame on the link
 };
 
 const char* const kFlagNames[] = {"OV", "UV", "OC", "SC", "OT", "UT"};
@@ -146,6 +148,12 @@ int Monitor(const MonitorOptions& o) {
     return kExitUsage;
   }
   bms::Context& ctx = *s.ctx;
+  cli::TraceFile trace(ctx);
+  std::string trace_why;
+  if (!o.trace.empty() && !trace.Start(o.trace, &trace_why)) {
+    std::cerr << "bmsmon-cli: trace not written, nothing sent: " << cli::Term(trace_why) << "\n";
+    return cli::kExitOutput;
+  }
   ctx.FormConfig.CheckBoxLogFileSave.set_checked(o.log);
   std::mutex err_mu;
   // Problems of the log go to stderr the moment they happen.
@@ -205,6 +213,9 @@ int Monitor(const MonitorOptions& o) {
   ctx.workers.wait_idle(15000);
   const std::string reason = ctx.FormMain.StatusBarView.item(2);
   std::lock_guard<std::mutex> err_lock(err_mu);
+  trace.Stop();
+  const bool trace_failed = trace.Report(std::cerr);
+  if (o.json && !o.trace.empty()) cli::PrintJson(std::cout, {{"trace", trace.Json()}});
   const bool log_failed = o.log && (ctx.Log->path().empty() || ctx.Log->write_failed());
   if (o.log && !ctx.Log->path().empty()) {
     std::cerr << "bmsmon-cli: data log " << cli::Term(ctx.Log->path()) << ": " << ctx.Log->rows_written() << " rows written";
@@ -218,7 +229,7 @@ int Monitor(const MonitorOptions& o) {
     if (log_failed) summary["log_error"] = cli::JsonText(ctx.Log->error());
     cli::PrintJson(std::cout, {{"summary", summary}});
   }
-  const int ok_or_log = log_failed ? cli::kExitOutput : kExitOk;
+  const int ok_or_log = log_failed || trace_failed ? cli::kExitOutput : kExitOk;
   if (cli::g_interrupted.load() && !ctx.LinkLost.load()) return ok_or_log;  // stopped by the operator
   if (ctx.LinkLost.load() || (!reason.empty() && completed == 0 && !timed_out && ctx.Log->rows_skipped() == 0 && !log_failed)) {
     std::cerr << "bmsmon-cli: " << cli::Term(Trim(reason.empty() ? ctx.LinkError.get() : reason)) << "\n";
@@ -299,6 +310,7 @@ int main(int argc, char** argv) {
       ->type_name("S");
   mon_cmd->add_flag("--json", mon.json, "one JSON object per completed cycle");
   mon_cmd->add_flag("--reconnect", mon.reconnect, "when the adapter vanishes, wait for it to come back and resume (same data log)");
+  mon_cmd->add_option("--trace", mon.trace, "write every frame on the link to FILE (created, never replaced)")->type_name("FILE");
   mon_cmd->callback([&] { env.exit_status = Monitor(mon); });
 
   CmdOptions cmd;

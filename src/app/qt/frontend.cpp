@@ -6,12 +6,15 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QStyleFactory>
 #include <exception>
 
 #include "app/qt/build.h"
 #include "app/qt/diagnosis_window.h"
+#include "app/qt/frame_inspector.h"
 #include "app/qt/history_window.h"
 #include "app/qt/main_window.h"
 #include "app/qt/operator_qt.h"
@@ -86,6 +89,17 @@ Frontend::Frontend(bms::Context& ctx) : ctx_(ctx), binder_(std::make_unique<Bind
   plots_ = new PlotPanel(ctx_, main_.get());
   supervisor_ = std::make_unique<bms::PortSupervisor>(ctx_, std::make_unique<bms::SysfsPortLocator>(), bms::PortSupervisor::Mode::Offer);
   supervisor_->attach();
+  // Every frame on the link, in a window of its own; it listens only while shown.
+  inspector_ = std::make_unique<FrameInspector>(ctx_);
+  auto* frames = new QPushButton(QStringLiteral("Frames"));
+  frames->setObjectName(QStringLiteral("BtnFrameInspector"));
+  frames->setToolTip(QStringLiteral("Frame inspector: every frame on the link"));
+  main_->statusBar()->addPermanentWidget(frames);
+  QObject::connect(frames, &QPushButton::clicked, inspector_.get(), [w = inspector_.get()] {
+    w->show();
+    w->raise();
+    w->activateWindow();
+  });
 }
 
 Frontend::~Frontend() {

@@ -17,6 +17,7 @@ namespace bms::qt {
 class MainWindow;
 class PlotPanel;
 class QtOperator;
+class FrameInspector;
 
 // QApplication that shows an error escaping an event handler in a message
 // box and carries on.
@@ -62,6 +63,10 @@ class Frontend {
   // The window bound to a form, or nullptr.
   QWidget* window_of(const bms::Form& form) const;
   std::vector<QWidget*> windows() const;
+  // The frame inspector, opened by the main window's "Frames" button.
+  FrameInspector& frame_inspector() { return *inspector_; }
+  // Rides out a vanished adapter during polling and offers Resume when it is back.
+  bms::PortSupervisor& supervisor() { return *supervisor_; }
 
  private:
   void disable_placeholders();
@@ -73,13 +78,8 @@ class Frontend {
   bool attached_ = false;
   std::unique_ptr<QtOperator> operator_;  // prompts and file dialogs of the production test
   PlotPanel* plots_ = nullptr;            // owned by the main window
-
- public:
-  // Rides out a vanished adapter during polling and offers Resume when it is back.
-  bms::PortSupervisor& supervisor() { return *supervisor_; }
-
- private:
   std::unique_ptr<bms::PortSupervisor> supervisor_;
+  std::unique_ptr<FrameInspector> inspector_;
 };
 
 }  // namespace bms::qt

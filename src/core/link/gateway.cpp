@@ -1,5 +1,7 @@
 #include "core/link/gateway.h"
 
+#include "core/link/frame_tap.h"
+
 namespace bms {
 
 namespace {
@@ -116,7 +118,7 @@ bool OpenGatewayPort(Context& ctx, const std::string& name, std::unique_ptr<Seri
     p->close();
     return false;
   }
-  port = std::move(p);
+  port = TapPort(std::move(p), ctx.FrameTaps, ctx.clock);
   return true;
 }
 

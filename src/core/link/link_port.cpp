@@ -119,12 +119,17 @@ bool LinkRead(Context& ctx, uint8_t* buf, size_t n, size_t* got) {
   *got = 0;
   const bool ok = LinkPortOpen(ctx) && Checked(ctx, ctx.LinkPort->read(buf, n, got));
   ctx.BytesReceived += *got;
+  if (ctx.FrameTaps.listening()) ctx.FrameTaps.read(ctx.clock.now_ms(), buf, *got);
   return ok;
 }
 
 bool LinkWrite(Context& ctx, const uint8_t* buf, size_t n, size_t* written) {
   *written = 0;
-  return LinkPortOpen(ctx) && Checked(ctx, ctx.LinkPort->write(buf, n, written));
+  const bool tap = ctx.FrameTaps.listening();
+  const int64_t t0 = tap ? ctx.clock.now_ms() : 0;
+  const bool ok = LinkPortOpen(ctx) && Checked(ctx, ctx.LinkPort->write(buf, n, written));
+  if (tap) ctx.FrameTaps.written(t0, buf, *written);
+  return ok;
 }
 
 void SetCommandButtons(Context& ctx, bool on) {
