@@ -150,6 +150,11 @@ size_t ChangeLog::mark() const {
   return events_.size();
 }
 
+void ChangeLog::clear() {
+  std::lock_guard<std::mutex> guard(mu_);
+  events_.clear();
+}
+
 std::vector<std::string> ChangeLog::since(size_t mark) const {
   static const char* const kProps[] = {"text", "enabled", "visible", "checked", "item", "items", "color", "font color", "progress", "min", "max", "font size"};
   std::lock_guard<std::mutex> guard(mu_);

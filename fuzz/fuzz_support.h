@@ -130,6 +130,7 @@ class ChangeLog final : public UiEventSink {
  public:
   void post(UiEvent ev) override;  // called with the form's lock held
   size_t mark() const;
+  void clear();
   // The changes since mark as "Form.Control:property", colours aside (the
   // lamps blink on every read).
   std::vector<std::string> since(size_t mark) const;
