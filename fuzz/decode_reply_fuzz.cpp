@@ -71,16 +71,8 @@ BMS_FUZZ_TARGET(decode_reply) {
   Input in(data, size);
   const uint8_t mode = in.u8();
   const bool fix = mode & 0x80;
-  // One Context for the process: building one costs a thousand times what
-  // decoding a reply does. Every input starts from cleared decoded values
-  // and an empty change log; the checks below compare each reply's effect
-  // with the state just before it, so what earlier inputs left in the
-  // windows does not change a verdict.
-  static Bench& b = *new Bench;
-  b.changes.clear();
+  Bench& b = SharedBench();
   Context& ctx = b.ctx;
-  ctx.Live.set({});
-  ctx.History.set({});
   TFormMain& m = ctx.FormMain;
   m.EditCellSeries.set_text(std::to_string(in.u8() % 20));
   while (!in.empty()) {

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "core/link/link_port.h"
+
 namespace bms::fuzz {
 
 std::vector<TargetEntry>& FuzzTargets() {
@@ -165,6 +167,17 @@ std::vector<std::string> ChangeLog::since(size_t mark) const {
     out.push_back(ev.control->form().name() + "." + ev.control->name() + ":" + kProps[static_cast<size_t>(ev.prop)]);
   }
   return out;
+}
+
+Bench& SharedBench() {
+  static Bench& b = *new Bench;  // left to the end of the process
+  CloseLinkPort(b.ctx);
+  *b.wire = FuzzWire{};
+  b.changes.clear();
+  b.ctx.Live.set({});
+  b.ctx.History.set({});
+  b.ctx.ReplyRecords.set({});
+  return b;
 }
 
 std::string Joined(const std::vector<std::string>& changes) {
