@@ -152,8 +152,8 @@ struct Bench {
 
 // One Bench for the process, made ready for the next input: the link
 // closed, the wire empty, the decoded values (LiveData, history, reply
-// records) cleared and the change log empty. Building a Context costs about
-// a thousand times what decoding a reply does; the targets that use it
+// records) cleared and the change log empty. Building a Context costs far
+// more than decoding a reply; the targets that use it
 // compare each effect with the state just before it, so what earlier inputs
 // left in the windows does not change a verdict.
 Bench& SharedBench();
