@@ -71,7 +71,7 @@ BMS_FUZZ_TARGET(decode_reply) {
   Input in(data, size);
   const uint8_t mode = in.u8();
   const bool fix = mode & 0x80;
-  Bench b;
+  Bench& b = SharedBench();
   Context& ctx = b.ctx;
   TFormMain& m = ctx.FormMain;
   m.EditCellSeries.set_text(std::to_string(in.u8() % 20));

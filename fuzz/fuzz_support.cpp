@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "core/link/link_port.h"
+
 namespace bms::fuzz {
 
 std::vector<TargetEntry>& FuzzTargets() {
@@ -150,6 +152,11 @@ size_t ChangeLog::mark() const {
   return events_.size();
 }
 
+void ChangeLog::clear() {
+  std::lock_guard<std::mutex> guard(mu_);
+  events_.clear();
+}
+
 std::vector<std::string> ChangeLog::since(size_t mark) const {
   static const char* const kProps[] = {"text", "enabled", "visible", "checked", "item", "items", "color", "font color", "progress", "min", "max", "font size"};
   std::lock_guard<std::mutex> guard(mu_);
@@ -160,6 +167,17 @@ std::vector<std::string> ChangeLog::since(size_t mark) const {
     out.push_back(ev.control->form().name() + "." + ev.control->name() + ":" + kProps[static_cast<size_t>(ev.prop)]);
   }
   return out;
+}
+
+Bench& SharedBench() {
+  static Bench& b = *new Bench;  // left to the end of the process
+  CloseLinkPort(b.ctx);
+  *b.wire = FuzzWire{};
+  b.changes.clear();
+  b.ctx.Live.set({});
+  b.ctx.History.set({});
+  b.ctx.ReplyRecords.set({});
+  return b;
 }
 
 std::string Joined(const std::vector<std::string>& changes) {

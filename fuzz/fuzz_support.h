@@ -130,6 +130,7 @@ class ChangeLog final : public UiEventSink {
  public:
   void post(UiEvent ev) override;  // called with the form's lock held
   size_t mark() const;
+  void clear();
   // The changes since mark as "Form.Control:property", colours aside (the
   // lamps blink on every read).
   std::vector<std::string> since(size_t mark) const;
@@ -148,6 +149,14 @@ struct Bench {
   ChangeLog changes;
   Context ctx;
 };
+
+// One Bench for the process, made ready for the next input: the link
+// closed, the wire empty, the decoded values (LiveData, history, reply
+// records) cleared and the change log empty. Building a Context costs far
+// more than decoding a reply; the targets that use it
+// compare each effect with the state just before it, so what earlier inputs
+// left in the windows does not change a verdict.
+Bench& SharedBench();
 
 // The changes since `mark`, joined for a message.
 std::string Joined(const std::vector<std::string>& changes);

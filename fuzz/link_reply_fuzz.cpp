@@ -64,7 +64,7 @@ BMS_FUZZ_TARGET(link_reply) {
   const int op = mode % 5;
   const uint16_t want_address = in.u16();
   const uint16_t want_length = in.u16();
-  Bench b;
+  Bench& b = SharedBench();
   b.wire->bursts = ReadBursts(in, fix ? FixFrameChecksums : std::function<void(std::vector<uint8_t>&)>());
   if (!OpenLinkPort(b.ctx)) Fail(__FILE__, __LINE__, "the fuzzed port did not open");
 

@@ -42,7 +42,7 @@ BMS_FUZZ_TARGET(modbus_reply) {
   const uint16_t start = in.u16();
   const uint16_t quantity = in.u8();  // 0..255: the limits are 125 and 127
   const size_t expected = write ? 8 : 2u * quantity + 5u;
-  Bench b;
+  Bench& b = SharedBench();
   Context& ctx = b.ctx;
   b.wire->bursts = ReadBursts(in, [&](std::vector<uint8_t>& f) {
     if (!fix || f.size() < expected || expected < 3) return;

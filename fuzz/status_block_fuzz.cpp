@@ -38,9 +38,9 @@ BMS_FUZZ_TARGET(status_block) {
   const uint8_t mode = in.u8();
   const bool fix = mode & 0x80;
   const bool shu = mode & 0x01;
-  Bench b;
-  if (mode & 0x02) b.ctx.FormMain.TabSheetXJ.set_visible(!b.ctx.FormMain.TabSheetXJ.visible());
-  if (mode & 0x04) b.ctx.FormMain.TabSheetPQ.set_visible(!b.ctx.FormMain.TabSheetPQ.visible());
+  Bench& b = SharedBench();
+  b.ctx.FormMain.TabSheetXJ.set_visible(mode & 0x02);
+  b.ctx.FormMain.TabSheetPQ.set_visible(mode & 0x04);
   b.wire->bursts = ReadBursts(in, fix ? FixStatusSum : std::function<void(std::vector<uint8_t>&)>());
   if (!OpenLinkPort(b.ctx)) Fail(__FILE__, __LINE__, "the fuzzed port did not open");
 
