@@ -22,27 +22,12 @@
 #include "sim/scenario.h"
 #include "sim/sim_port.h"
 #include "sim/virtual_pack.h"
+#include "gui_wait.h"
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& cond, int timeout_ms = 5000) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer tick;
-  tick.start(5);
-  while (!cond()) {
-    if (elapsed.elapsed() > timeout_ms) return cond();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
-template <typename W>
-W* Child(QWidget* root, const char* name) {
-  W* w = root->findChild<W*>(QString::fromLatin1(name));
-  EXPECT_NE(w, nullptr) << "no widget " << name;
-  return w;
-}
+using bms::qt::testing::Find;
+using bms::qt::testing::WaitUntil;
 
 class Eep2Gui : public ::testing::Test {
  protected:
@@ -79,34 +64,34 @@ class Eep2Gui : public ::testing::Test {
 };
 
 TEST_F(Eep2Gui, OpensFromItsButtonAndShowsTheBlockRead) {
-  auto* open = Child<QPushButton>(&fe->main_window(), "Button_EEP_Parameter");
-  ASSERT_TRUE(WaitFor([&] { return open->isEnabled(); }));
+  auto* open = Find<QPushButton>(&fe->main_window(), "Button_EEP_Parameter");
+  ASSERT_TRUE(WaitUntil([&] { return open->isEnabled(); }));
   EXPECT_EQ(open->text(), "EEP2");
   open->click();
   QWidget* w = fe->window_of(ctx->Form_EEP_PARAMETER);
   ASSERT_NE(w, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return w->isVisible(); }));
+  ASSERT_TRUE(WaitUntil([&] { return w->isVisible(); }));
   EXPECT_EQ(w->windowTitle(), "EEP Parameter");
-  auto* pages = Child<QTabWidget>(w, "PageControl_EEP_Parameter");
+  auto* pages = Find<QTabWidget>(w, "PageControl_EEP_Parameter");
   EXPECT_EQ(pages->tabText(pages->currentIndex()), "Block C");
   EXPECT_FALSE(pages->isTabVisible(0)) << "Block A is hidden";
 
-  auto* read = Child<QPushButton>(w, "BitBtn_Block_C_Read");
+  auto* read = Find<QPushButton>(w, "BitBtn_Block_C_Read");
   EXPECT_EQ(read->toolTip(), QString::fromUtf8("紅色代表讀取Error, 綠色代表讀取OK."));
   read->click();
-  auto* serial = Child<QLineEdit>(w, "Edit_Cell_Serial");
-  auto* temp = Child<QLineEdit>(w, "Edit_DUT_Ptotect_Thr_Temp");
-  ASSERT_TRUE(WaitFor([&] { return serial->text() == "13" && temp->text() == "-200"; })) << serial->text().toStdString();
-  ASSERT_TRUE(WaitFor([&] { return read->palette().color(QPalette::ButtonText) == QColor(0x00, 0x80, 0x00); }));
+  auto* serial = Find<QLineEdit>(w, "Edit_Cell_Serial");
+  auto* temp = Find<QLineEdit>(w, "Edit_DUT_Ptotect_Thr_Temp");
+  ASSERT_TRUE(WaitUntil([&] { return serial->text() == "13" && temp->text() == "-200"; })) << serial->text().toStdString();
+  ASSERT_TRUE(WaitUntil([&] { return read->palette().color(QPalette::ButtonText) == QColor(0x00, 0x80, 0x00); }));
 
   // Lengths and accepted characters come from the table.
   EXPECT_EQ(serial->maxLength(), 4);
   EXPECT_NE(serial->validator(), nullptr) << "digits only";
   EXPECT_EQ(temp->validator(), nullptr) << "temperatures take a minus sign";
-  auto* type = Child<QLineEdit>(w, "Edit_Cell_Type");
+  auto* type = Find<QLineEdit>(w, "Edit_Cell_Type");
   EXPECT_EQ(type->maxLength(), 16);
   EXPECT_EQ(type->validator(), nullptr);
-  EXPECT_EQ(Child<QLineEdit>(w, "Edit_SOC_100")->maxLength(), 5);
+  EXPECT_EQ(Find<QLineEdit>(w, "Edit_SOC_100")->maxLength(), 5);
 }
 
 }  // namespace

@@ -32,30 +32,15 @@
 #include "sim/sim_port.h"
 #include "sim/virtual_pack.h"
 #include "sim/wire_log.h"
+#include "gui_wait.h"
 
 namespace {
 
+using bms::qt::testing::Find;
+using bms::qt::testing::WaitUntil;
+
 using bms::qt::FrameInspector;
 using bms::qt::FrameTableModel;
-
-bool WaitUntil(const std::function<bool()>& cond, int timeout_ms = 10000) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer tick;
-  tick.start(5);
-  while (!cond()) {
-    if (elapsed.elapsed() > timeout_ms) return cond();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
-template <typename W>
-W* Find(QWidget* root, const char* name) {
-  W* w = root->findChild<W*>(QString::fromLatin1(name));
-  EXPECT_NE(w, nullptr) << "no widget " << name;
-  return w;
-}
 
 std::string Cell(const QAbstractItemModel& m, int row, int column) { return m.data(m.index(row, column)).toString().toStdString(); }
 

@@ -52,35 +52,18 @@
 #include "sim/sim_port.h"
 #include "sim/virtual_pack.h"
 #include "sim/wire_log.h"
+#include "gui_wait.h"
 
 namespace {
+
+using bms::qt::testing::Find;
+using bms::qt::testing::WaitUntil;
 
 using bms::qt::BarGauge;
 using bms::qt::Binder;
 using bms::qt::Lamp;
 using bms::qt::PanelStatusBar;
 using bms::qt::RadioGroupBox;
-
-// Processes events until cond() holds or the deadline passes. A short timer
-// keeps the loop waking up; there is no sleep and no busy spinning.
-bool WaitUntil(const std::function<bool()>& cond, int timeout_ms = 5000) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer tick;
-  tick.start(5);
-  while (!cond()) {
-    if (elapsed.elapsed() > timeout_ms) return cond();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
-template <typename W>
-W* Find(QWidget* root, const char* name) {
-  W* w = root->findChild<W*>(QString::fromLatin1(name));
-  EXPECT_NE(w, nullptr) << "no widget " << name;
-  return w;
-}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 

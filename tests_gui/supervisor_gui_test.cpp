@@ -27,27 +27,12 @@
 #include "sim/scenario.h"
 #include "sim/sim_port.h"
 #include "sim/virtual_pack.h"
+#include "gui_wait.h"
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& cond, int timeout_ms = 5000) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer tick;
-  tick.start(5);
-  while (!cond()) {
-    if (elapsed.elapsed() > timeout_ms) return cond();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
-template <typename W>
-W* Find(QWidget* root, const char* name) {
-  W* w = root->findChild<W*>(QString::fromLatin1(name));
-  EXPECT_NE(w, nullptr) << "no widget " << name;
-  return w;
-}
+using bms::qt::testing::Find;
+using bms::qt::testing::WaitUntil;
 
 // Greyed: some widget between w and the window draws it through a grey effect.
 bool Greyed(QWidget* w) {
