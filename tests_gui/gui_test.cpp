@@ -451,8 +451,10 @@ TEST_F(GuiSession, RunShowsTheLivePackAndStopEndsThePolling) {
   EXPECT_FALSE(Find<QPushButton>(main, "SpdBtnExit")->isEnabled()) << "commands are locked while polling";
 
   run->click();  // STOP
-  ASSERT_TRUE(WaitUntil([&] { return run->text() == "RUN"; }));
-  EXPECT_EQ(run->palette().color(QPalette::ButtonText), QColor(0, 0, 0xff));
+  // The caption and its colour are two changes of the model: the GUI shows
+  // them one after the other, so wait for both.
+  ASSERT_TRUE(WaitUntil([&] { return run->text() == "RUN" && run->palette().color(QPalette::ButtonText) == QColor(0, 0, 0xff); }))
+      << run->text().toStdString() << " in " << run->palette().color(QPalette::ButtonText).name().toStdString();
   auto* status = Find<PanelStatusBar>(main, "StatusBarView");
   ASSERT_TRUE(WaitUntil([&] { return status->panelText(0) == "  SYS : < STOP > "; })) << status->panelText(0).toStdString();
   EXPECT_TRUE(run->isEnabled());
